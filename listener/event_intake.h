@@ -1,0 +1,8 @@
+#pragma once
+// The platform's keyboard event source. It hands every key event to consider() on the main
+// thread, withholds the events that consider() asks to withhold where the platform allows,
+// and runs until the process is ended from outside.
+
+// Starts event intake and runs the event loop. Returns the exit status should the loop ever
+// end, or 1 (after one line on standard error) when no event source can be had.
+int runEventIntake();
