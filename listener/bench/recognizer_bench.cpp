@@ -1,0 +1,87 @@
+// Cost per event of the default and custom recognizers, with heap allocations counted.
+
+#include "recognizer.h"
+#include "state.h"
+#include "streams.h"
+
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<uint64_t> allocations{0};
+
+class NullStreams final : public Streams {
+  public:
+    void out(std::string_view) override {}
+    void err(std::string_view) override {}
+};
+NullStreams nullStreams;
+
+struct Event {
+    int32_t type;
+    int64_t key;
+    uint64_t flags;
+};
+
+// A typing burst with a speak chord and a translate chord in it.
+constexpr Event kEvents[] = {
+    {10, 0, 0},         {11, 0, 0},         {10, 1, 0x20000},   {11, 1, 0x20000},
+    {12, 63, 0x800000}, {12, 59, 0x840000}, {12, 59, 0x800000}, {12, 57, 0x810000},
+    {12, 57, 0x800000}, {12, 63, 0},        {10, 12, 0x100000}, {11, 12, 0x100000},
+};
+
+void runEvents(benchmark::State& state) {
+    size_t i = 0;
+    const uint64_t before = allocations.load();
+    for (auto _ : state) {
+        const Event& e = kEvents[i++ % std::size(kEvents)];
+        benchmark::DoNotOptimize(consider(e.type, e.key, e.flags, ""));
+    }
+    state.counters["allocs/event"] = benchmark::Counter(
+        static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations()));
+}
+
+void BM_considerDefault(benchmark::State& state) {
+    resetListenerState();
+    streams = &nullStreams;
+    selfTesting = true; // restores are recorded, not performed; cleared below
+    runEvents(state);
+    restoredStates.clear();
+    observed.clear();
+}
+
+void BM_customConsider(benchmark::State& state) {
+    resetListenerState();
+    streams = &nullStreams;
+    selfTesting = false;
+    hidConnection = nullptr; // fn + Caps Lock is swallowed without a platform call
+    for (int64_t b = 0; b < state.range(0); ++b) {
+        bindings["action" + std::to_string(b)] =
+            Binding{b % 2 == 0, b % 3 == 0, b % 5 == 0,
+                    false,      b % 7 == 0, b % 4 == 0 ? std::optional<int64_t>{b} : std::nullopt,
+                    ""};
+    }
+    bindings["read"] = Binding{true, true, false, false, false, std::nullopt, ""};
+    runEvents(state);
+}
+
+} // namespace
+
+BENCHMARK(BM_considerDefault);
+BENCHMARK(BM_customConsider)->Arg(2)->Arg(16);
+
+void* operator new(size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+
+BENCHMARK_MAIN();

@@ -1,0 +1,124 @@
+// Custom bindings and shortcut recording.
+
+#include "recognizer.h"
+
+#include "json_text.h"
+#include "state.h"
+#include "streams.h"
+
+namespace {
+
+enum class Action { None, Trigger, Disarm };
+
+Action modifierOnlyAction(int32_t type, int64_t key, bool matches) {
+    if (type == kFlagsChanged || key == globeKey) return matches ? Action::Trigger : Action::Disarm;
+    return matches ? Action::None : Action::Disarm;
+}
+
+Action keyedAction(int32_t type, int64_t key, uint64_t flags, int64_t bound, bool matches) {
+    if (!matches) return Action::Disarm;
+    if (type == kKeyDown) return key == bound ? Action::Trigger : Action::None;
+    if (type == kKeyUp) return key == bound ? Action::Disarm : Action::None;
+    const bool capsToggle = key == bound && key == capsKey && has(flags, kFlagCapsLock) != capsLock;
+    return capsToggle ? Action::Trigger : Action::None;
+}
+
+// Inserts the name and writes its action line unless it is already armed.
+void trigger(const std::string& name) {
+    if (customArmed.contains(name)) return;
+    customArmed.insert(name);
+    if (name == "read")
+        emitSpeak();
+    else if (name == "translate")
+        emitTranslate();
+}
+
+bool bindingMode(int32_t type, int64_t key, uint64_t flags) {
+    bool matched = false;
+    for (const auto& [name, binding] : bindings) {
+        const bool m = modifiersMatch(binding, flags);
+        const Action action = binding.keyCode ? keyedAction(type, key, flags, *binding.keyCode, m)
+                                              : modifierOnlyAction(type, key, m);
+        if (action == Action::Disarm) {
+            if (!customArmed.empty()) customArmed.erase(name);
+        } else if (action == Action::Trigger) {
+            trigger(name);
+            matched = true;
+        }
+    }
+    return matched;
+}
+
+bool isModifierKey(int64_t key) {
+    return key >= 54 && key <= 63;
+}
+
+int64_t heldWeight(uint64_t flags) {
+    return int64_t{fnHeld(flags)} + has(flags, kFlagControl) + has(flags, kFlagOption) +
+           has(flags, kFlagShift) + has(flags, kFlagCommand);
+}
+
+void report(int64_t key, uint64_t flags, std::string_view label, bool capsHandled,
+            bool completing) {
+    Binding recorded{fnHeld(flags),
+                     has(flags, kFlagControl),
+                     has(flags, kFlagOption),
+                     has(flags, kFlagShift),
+                     has(flags, kFlagCommand),
+                     std::nullopt,
+                     {}};
+    if (capsHandled) {
+        recorded.keyCode = key;
+        recorded.keyLabel = "Caps Lock";
+    } else {
+        if (completing) recorded.keyCode = key;
+        auto upper = upperCased(label);
+        // A label that is not valid UTF-8 cannot be encoded: this one report is dropped.
+        if (!upper) return;
+        recorded.keyLabel = std::move(*upper);
+    }
+    streams->out("record:" + encodeBinding(recorded) + "\n");
+}
+
+bool recordMode(int32_t type, int64_t key, uint64_t flags, std::string_view label,
+                bool capsHandled) {
+    const bool fnPart = fnHeld(flags);
+    const bool completing =
+        type == kKeyDown && !isModifierKey(key) &&
+        (fnPart || has(flags, kFlagControl) || has(flags, kFlagOption) || has(flags, kFlagCommand));
+    int64_t weight = heldWeight(flags);
+    bool eligible = true;
+    if (completing || capsHandled)
+        weight += 10;
+    else if (weight < 2)
+        eligible = false;
+    if (eligible && weight >= recordingWeight) {
+        recordingWeight = weight;
+        report(key, flags, label, capsHandled, completing);
+    }
+    return capsHandled || completing;
+}
+
+} // namespace
+
+bool modifiersMatch(const Binding& binding, uint64_t flags) {
+    return binding.fn == fnHeld(flags) && binding.command == has(flags, kFlagCommand) &&
+           binding.control == has(flags, kFlagControl) &&
+           binding.option == has(flags, kFlagOption) && binding.shift == has(flags, kFlagShift);
+}
+
+bool customConsider(int32_t type, int64_t key, uint64_t flags, std::string_view label) {
+    bool capsHandled = false;
+    if (key == capsKey && fnHeld(flags)) {
+        if (!restoreCaps(capsLock)) return true;
+        capsHandled = true;
+    }
+    if (recording && type == kKeyDown && key == kKeyEscape) {
+        streams->out("record-cancel\n");
+        return true;
+    }
+    const bool withheld = recording ? recordMode(type, key, flags, label, capsHandled)
+                                    : bindingMode(type, key, flags) || capsHandled;
+    if (!fnHeld(flags)) capsLock = has(flags, kFlagCapsLock);
+    return withheld;
+}
