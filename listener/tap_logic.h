@@ -1,0 +1,60 @@
+#pragma once
+// The decisions of the macOS event sources, as plain functions over plain values, so that they
+// run and are tested without Quartz or AppKit. The platform layer supplies the event's fields
+// through KeyEventView and the side effects through IntakeHost.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Quartz notices that the system disabled the tap: by a callback time-out, or by user input.
+inline constexpr uint32_t kTapDisabledByTimeout = 0xFFFFFFFE;
+inline constexpr uint32_t kTapDisabledByUserInput = 0xFFFFFFFF;
+
+// The six modifier bits that AppKit and Quartz share (Caps Lock, Shift, Control, Option,
+// Command, fn).
+inline constexpr uint64_t kSixModifierBits =
+    0x10000 | 0x20000 | 0x40000 | 0x80000 | 0x100000 | 0x800000;
+
+// AppKit event type raw value -> Quartz event type: 10, 11 and 12 map to themselves, every
+// other value to none.
+std::optional<int32_t> typeFromNS(uint64_t nsType);
+
+// AppKit modifier flags -> Quartz event flags: the six shared bits are kept, every other bit
+// (numeric pad, help, device-dependent bits) is dropped.
+uint64_t flagsFromNS(uint64_t nsFlags);
+
+// One platform key event, read lazily: the decisions read only what they need.
+class KeyEventView {
+  public:
+    virtual ~KeyEventView() = default;
+    virtual int64_t keyCode() const = 0;
+    virtual uint64_t flags() const = 0;
+    // The characters ignoring modifiers; empty when there are none or the event cannot tell.
+    virtual std::string characters() const = 0;
+};
+
+// What the decisions do to the world. Called on the main thread only.
+class IntakeHost {
+  public:
+    virtual ~IntakeHost() = default;
+    virtual bool consider(int32_t type, int64_t keyCode, uint64_t flags,
+                          std::string_view label) = 0;
+    // Enables the installed tap again; does nothing when there is none.
+    virtual void reenableTap() = 0;
+    virtual void diagnostic(std::string_view line) = 0;
+};
+
+enum class TapOutcome { passEvent, dropEvent };
+
+// The tap callback's decision for one delivery of the given Quartz event type. A disabled
+// notice re-enables the tap, writes "tap re-enabled\n" and is passed on; a key event is
+// dropped exactly when consider() asks for it. Never throws.
+TapOutcome tapDecision(IntakeHost& host, uint32_t type, const KeyEventView& event) noexcept;
+
+// The monitors' handling of one AppKit event (both the global and the local handler): events
+// of other types are ignored, only the six modifier bits are carried, and consider()'s answer
+// is ignored because monitors can only watch. `event.flags()` gives AppKit modifier flags.
+// Never throws.
+void monitorDecision(IntakeHost& host, uint64_t nsType, const KeyEventView& event) noexcept;

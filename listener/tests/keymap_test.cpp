@@ -1,0 +1,75 @@
+// The table of physical key positions to macOS virtual key codes.
+
+#include "keymap.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+struct Position {
+    const char* name;
+    unsigned evdev;
+    int64_t mac;
+};
+
+class KeymapTest : public ::testing::TestWithParam<Position> {};
+
+TEST_P(KeymapTest, MapsThePositionAndItsXKeyCode) {
+    const Position& p = GetParam();
+    EXPECT_EQ(macKeyFromEvdev(p.evdev), p.mac);
+    EXPECT_EQ(macKeyFromXKeyCode(p.evdev + 8), p.mac);
+}
+
+// Codes from the macOS virtual key code list, positions from linux/input-event-codes.h.
+INSTANTIATE_TEST_SUITE_P(
+    Table, KeymapTest,
+    ::testing::Values(
+        Position{"A", 30, 0}, Position{"S", 31, 1}, Position{"D", 32, 2}, Position{"F", 33, 3},
+        Position{"H", 35, 4}, Position{"G", 34, 5}, Position{"Z", 44, 6}, Position{"Q", 16, 12},
+        Position{"Y", 21, 16}, Position{"T", 20, 17}, Position{"One", 2, 18},
+        Position{"Five", 6, 23}, Position{"Six", 7, 22}, Position{"Zero", 11, 29},
+        Position{"O", 24, 31}, Position{"Return", 28, 36}, Position{"L", 38, 37},
+        Position{"J", 36, 38}, Position{"K", 37, 40}, Position{"N", 49, 45}, Position{"M", 50, 46},
+        Position{"Tab", 15, 48}, Position{"Space", 57, 49}, Position{"Grave", 41, 50},
+        Position{"Backspace", 14, 51}, Position{"Escape", 1, 53}, Position{"RightMeta", 126, 54},
+        Position{"LeftMeta", 125, 55}, Position{"LeftShift", 42, 56}, Position{"CapsLock", 58, 57},
+        Position{"LeftAlt", 56, 58}, Position{"LeftCtrl", 29, 59}, Position{"RightShift", 54, 60},
+        Position{"RightAlt", 100, 61}, Position{"RightCtrl", 97, 62}, Position{"F1", 59, 122},
+        Position{"F5", 63, 96}, Position{"F12", 88, 111}, Position{"Keypad0", 82, 82},
+        Position{"KeypadEnter", 96, 76}, Position{"Left", 105, 123}, Position{"Up", 103, 126},
+        Position{"Delete", 111, 117}, Position{"Iso102nd", 86, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Keymap, NoTwoPositionsShareAMacKey) {
+    std::map<int64_t, unsigned> seen;
+    for (unsigned evdev = 0; evdev < 256; ++evdev) {
+        const std::optional<int64_t> mac = macKeyFromEvdev(evdev);
+        if (!mac) continue;
+        EXPECT_GE(*mac, 0);
+        EXPECT_LE(*mac, 127);
+        const auto [it, fresh] = seen.emplace(*mac, evdev);
+        EXPECT_TRUE(fresh) << "evdev " << evdev << " and " << it->second << " both give " << *mac;
+    }
+    EXPECT_GT(seen.size(), 100u);
+}
+
+TEST(Keymap, OutsideTheTableGivesNothing) {
+    EXPECT_EQ(macKeyFromEvdev(0), std::nullopt);  // KEY_RESERVED
+    EXPECT_EQ(macKeyFromEvdev(84), std::nullopt); // unused code
+    EXPECT_EQ(macKeyFromEvdev(256), std::nullopt);
+    EXPECT_EQ(macKeyFromEvdev(464), std::nullopt); // KEY_FN, beyond X key codes
+    for (unsigned x = 0; x < 8; ++x)
+        EXPECT_EQ(macKeyFromXKeyCode(x), std::nullopt) << x;
+    EXPECT_EQ(macKeyFromXKeyCode(200), std::nullopt); // the spare code the tests use for fn
+}
+
+TEST(Keymap, ModifierKeysAreFiftyFourToSixtyThree) {
+    for (int64_t mac = -1; mac < 130; ++mac) {
+        EXPECT_EQ(isModifierKey(mac), mac >= 54 && mac <= 63) << mac;
+    }
+}
+
+} // namespace
