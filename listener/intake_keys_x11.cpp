@@ -1,0 +1,119 @@
+#include "intake_keys_x11.h"
+
+#include "keymap.h"
+#include "state.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int64_t kMacKeyLimit = 128;
+
+bool reportsFlagsChange(const XKeyInfo& info) {
+    return info.fnKey || (info.macKey && isModifierKey(*info.macKey));
+}
+
+} // namespace
+
+void XKeyTracker::setKeys(const XKeyTable& keys, const XModifierMasks& masks) {
+    flushPending();
+    keys_ = keys;
+    masks_ = masks;
+    fnKeysDown_ = 0;
+    for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
+        if (down_[code] && keys_[code].fnKey) ++fnKeysDown_;
+    }
+}
+
+uint64_t XKeyTracker::currentFlags() const {
+    uint64_t flags = 0;
+    if (state_.effective & kXShiftMask) flags |= kFlagShift;
+    if (state_.effective & kXControlMask) flags |= kFlagControl;
+    if (state_.effective & masks_.option) flags |= kFlagOption;
+    if (state_.effective & masks_.command) flags |= kFlagCommand;
+    if (state_.locked & kXLockMask) flags |= kFlagCapsLock;
+    if (fnKeysDown_ > 0) flags |= kFlagFn;
+    return flags;
+}
+
+void XKeyTracker::rawKey(unsigned xKeyCode, bool press) {
+    flushPending();
+    if (xKeyCode >= kXKeyCodeCount) return;
+    const XKeyInfo& info = keys_[xKeyCode];
+    const bool wasDown = down_[xKeyCode];
+    // Duplicated releases and presses are folded so that the fn count stays exact.
+    if (!press && !wasDown) return;
+    down_[xKeyCode] = press;
+    if (info.fnKey && press && !wasDown) ++fnKeysDown_;
+    if (info.fnKey && !press && wasDown) --fnKeysDown_;
+    if (!info.macKey) return;
+    if (reportsFlagsChange(info)) {
+        if (press && wasDown) return; // modifiers report changes, not repeats
+        pending_ = Pending{xKeyCode, press, (state_.locked & kXLockMask) != 0};
+        return;
+    }
+    sink_(xKeyCode, press,
+          KeyTriple{press ? kKeyDown : kKeyUp, *info.macKey, currentFlags(),
+                    press ? info.label : std::string()});
+}
+
+void XKeyTracker::stateNotify(unsigned xKeyCode, bool press, const XkbModifiers& state) {
+    state_ = state;
+    if (pending_ && xKeyCode != 0 && pending_->xKeyCode == xKeyCode && pending_->press == press) {
+        flushPending();
+    }
+}
+
+void XKeyTracker::flushPending() {
+    if (!pending_) return;
+    const Pending pending = *pending_;
+    pending_.reset();
+    sink_(pending.xKeyCode, pending.press, modifierTriple(pending));
+}
+
+std::optional<KeyTriple> XKeyTracker::repeatTriple(unsigned xKeyCode) const {
+    if (xKeyCode >= kXKeyCodeCount) return std::nullopt;
+    const XKeyInfo& info = keys_[xKeyCode];
+    if (!info.macKey || reportsFlagsChange(info)) return std::nullopt;
+    return KeyTriple{kKeyDown, *info.macKey, currentFlags(), info.label};
+}
+
+KeyTriple XKeyTracker::modifierTriple(const Pending& pending) const {
+    const XKeyInfo& info = keys_[pending.xKeyCode];
+    uint64_t flags = currentFlags();
+    // XKB locks Caps Lock at a press but unlocks it only at the release; the listener reports
+    // the toggle at the press, where macOS reports it, so its flag shows the state to come.
+    if (info.capsLockKey && pending.press && (state_.locked & kXLockMask)) {
+        flags = pending.lockedBefore ? (flags & ~kFlagCapsLock) : (flags | kFlagCapsLock);
+    }
+    return KeyTriple{kFlagsChanged, info.fnKey ? kMacKeyFn : *info.macKey, flags, std::string()};
+}
+
+std::vector<GrabRequest> grabPlan(const BindingMap& bindings, bool recording,
+                                  const XModifierMasks& masks) {
+    std::vector<GrabRequest> plan{GrabRequest{kMacKeyCapsLock, true, 0}};
+    if (recording) {
+        // Any key may complete the chord being recorded, and Escape cancels it.
+        for (int64_t macKey = 0; macKey < kMacKeyLimit; ++macKey) {
+            if (!isModifierKey(macKey)) plan.push_back(GrabRequest{macKey, true, 0});
+        }
+        return plan;
+    }
+    for (const auto& entry : bindings) {
+        const Binding& binding = entry.second;
+        if (!binding.keyCode || isModifierKey(*binding.keyCode)) continue;
+        unsigned modifiers = 0;
+        if (binding.shift) modifiers |= kXShiftMask;
+        if (binding.control) modifiers |= kXControlMask;
+        if (binding.option) modifiers |= masks.option;
+        if (binding.command) modifiers |= masks.command;
+        const GrabRequest request{*binding.keyCode, false, modifiers};
+        if (std::find(plan.begin(), plan.end(), request) == plan.end()) plan.push_back(request);
+    }
+    return plan;
+}
+
+std::array<unsigned, 4> grabVariants(unsigned modifiers, const XModifierMasks& masks) {
+    return {modifiers, modifiers | kXLockMask, modifiers | masks.numLock,
+            modifiers | kXLockMask | masks.numLock};
+}
