@@ -1,0 +1,136 @@
+// The macOS event sources: an active Quartz event tap at the head of the session's taps, or,
+// when the process may not have one, AppKit's global and local event monitors, which can only
+// watch. The decisions live in tap_logic.cpp; this file only reads events and applies the
+// answers. Everything runs on the main thread's run loop. Built only on Apple systems.
+
+#include "event_intake.h"
+
+#include "recognizer.h"
+#include "state.h"
+#include "streams.h"
+#include "tap_logic.h"
+
+#import <AppKit/AppKit.h>
+#include <ApplicationServices/ApplicationServices.h>
+#include <CoreFoundation/CoreFoundation.h>
+
+#include <string>
+
+static_assert(kCGSessionEventTap == 1 && kCGHeadInsertEventTap == 0 &&
+              kCGEventTapOptionDefault == 0);
+static_assert(kCGEventKeyDown == 10 && kCGEventKeyUp == 11 && kCGEventFlagsChanged == 12);
+static_assert(kCGEventTapDisabledByTimeout == kTapDisabledByTimeout &&
+              kCGEventTapDisabledByUserInput == kTapDisabledByUserInput);
+static_assert(NSEventMaskKeyDown == (1ull << 10) && NSEventMaskKeyUp == (1ull << 11) &&
+              NSEventMaskFlagsChanged == (1ull << 12));
+
+namespace {
+
+// The installed tap, none until it is created. Like its run-loop source it is held for the
+// life of the process and never released.
+CFMachPortRef activeTap = nullptr;
+
+// The characters ignoring modifiers of an AppKit key event; empty when it has none or the
+// event is not a key event.
+std::string charactersOf(NSEvent* event) {
+    if (event == nil) return {};
+    @try {
+        const char* bytes = event.charactersIgnoringModifiers.UTF8String;
+        return bytes ? std::string(bytes) : std::string();
+    } @catch (NSException*) {
+        return {};
+    }
+}
+
+class QuartzKeyEvent final : public KeyEventView {
+  public:
+    explicit QuartzKeyEvent(CGEventRef event) : event_(event) {}
+    int64_t keyCode() const override {
+        return CGEventGetIntegerValueField(event_, kCGKeyboardEventKeycode);
+    }
+    uint64_t flags() const override { return CGEventGetFlags(event_); }
+    std::string characters() const override {
+        // The tap's run loop drains no autorelease pool of its own.
+        @autoreleasepool {
+            return charactersOf([NSEvent eventWithCGEvent:event_]);
+        }
+    }
+
+  private:
+    CGEventRef event_;
+};
+
+class AppKitKeyEvent final : public KeyEventView {
+  public:
+    explicit AppKitKeyEvent(NSEvent* event) : event_(event) {}
+    // An unsigned 16-bit code, widened.
+    int64_t keyCode() const override { return static_cast<int64_t>(event_.keyCode); }
+    uint64_t flags() const override { return static_cast<uint64_t>(event_.modifierFlags); }
+    std::string characters() const override { return charactersOf(event_); }
+
+  private:
+    NSEvent* event_;
+};
+
+class ListenerHost final : public IntakeHost {
+  public:
+    bool consider(int32_t type, int64_t keyCode, uint64_t flags, std::string_view label) override {
+        return ::consider(type, keyCode, flags, label);
+    }
+    void reenableTap() override {
+        if (activeTap != nullptr) CGEventTapEnable(activeTap, true);
+    }
+    void diagnostic(std::string_view line) override { streams->err(line); }
+};
+
+// Returns the event to let it through, or none to drop it.
+CGEventRef tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void*) {
+    ListenerHost host;
+    const QuartzKeyEvent view(event);
+    return tapDecision(host, static_cast<uint32_t>(type), view) == TapOutcome::dropEvent ? nullptr
+                                                                                         : event;
+}
+
+void handleMonitored(NSEvent* event) {
+    @autoreleasepool {
+        ListenerHost host;
+        const AppKitKeyEvent view(event);
+        monitorDecision(host, static_cast<uint64_t>(event.type), view);
+    }
+}
+
+// Watches through AppKit's monitors; no event is ever withheld. Tokens are kept nowhere and
+// the monitors are never removed.
+int runMonitors() {
+    streams->err("event tap unavailable; using NSEvent monitors (check Accessibility/Input "
+                 "Monitoring)\n");
+    [NSApplication sharedApplication];
+    const auto eventMask = static_cast<NSEventMask>(::mask);
+    [NSEvent addGlobalMonitorForEventsMatchingMask:eventMask
+                                           handler:^(NSEvent* event) {
+                                             handleMonitored(event);
+                                           }];
+    [NSEvent addLocalMonitorForEventsMatchingMask:eventMask
+                                          handler:^NSEvent*(NSEvent* event) {
+                                            handleMonitored(event);
+                                            return event;
+                                          }];
+    [[NSRunLoop mainRunLoop] run];
+    return 0;
+}
+
+} // namespace
+
+int runEventIntake() {
+    CFMachPortRef tap = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
+                                         kCGEventTapOptionDefault, ::mask, tapCallback, nullptr);
+    if (tap == nullptr) return runMonitors();
+    activeTap = tap;
+    // Written before the source is added and the tap enabled, so that hosts see it first.
+    streams->err("ready: event tap\n");
+    CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap, 0);
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), source, kCFRunLoopCommonModes);
+    CGEventTapEnable(tap, true);
+    CFRunLoopRun();
+    return 0;
+}
