@@ -10,6 +10,22 @@ namespace {
 
 enum class Action { None, Trigger, Disarm };
 
+// The modifiers an event holds, worked out once per event rather than once per binding.
+struct Held {
+    bool fn, command, control, option, shift;
+};
+
+Held heldModifiers(uint64_t flags) {
+    return {fnHeld(flags), has(flags, kFlagCommand), has(flags, kFlagControl),
+            has(flags, kFlagOption), has(flags, kFlagShift)};
+}
+
+bool matches(const Binding& binding, const Held& held) {
+    return binding.fn == held.fn && binding.command == held.command &&
+           binding.control == held.control && binding.option == held.option &&
+           binding.shift == held.shift;
+}
+
 Action modifierOnlyAction(int32_t type, int64_t key, bool matches) {
     if (type == kFlagsChanged || key == globeKey) return matches ? Action::Trigger : Action::Disarm;
     return matches ? Action::None : Action::Disarm;
@@ -25,22 +41,29 @@ Action keyedAction(int32_t type, int64_t key, uint64_t flags, int64_t bound, boo
 
 // Inserts the name and writes its action line unless it is already armed.
 void trigger(const std::string& name) {
-    if (customArmed.contains(name)) return;
-    customArmed.insert(name);
+    if (customArmed.contains(std::string_view(name))) return;
+    customArmed.emplace(name);
     if (name == "read")
         emitSpeak();
     else if (name == "translate")
         emitTranslate();
 }
 
+void disarm(const std::string& name) {
+    if (customArmed.empty()) return;
+    if (auto armed = customArmed.find(std::string_view(name)); armed != customArmed.end())
+        customArmed.erase(armed);
+}
+
 bool bindingMode(int32_t type, int64_t key, uint64_t flags) {
     bool matched = false;
+    const Held held = heldModifiers(flags);
     for (const auto& [name, binding] : bindings) {
-        const bool m = modifiersMatch(binding, flags);
+        const bool m = matches(binding, held);
         const Action action = binding.keyCode ? keyedAction(type, key, flags, *binding.keyCode, m)
                                               : modifierOnlyAction(type, key, m);
         if (action == Action::Disarm) {
-            if (!customArmed.empty()) customArmed.erase(name);
+            disarm(name);
         } else if (action == Action::Trigger) {
             trigger(name);
             matched = true;
@@ -102,9 +125,7 @@ bool recordMode(int32_t type, int64_t key, uint64_t flags, std::string_view labe
 } // namespace
 
 bool modifiersMatch(const Binding& binding, uint64_t flags) {
-    return binding.fn == fnHeld(flags) && binding.command == has(flags, kFlagCommand) &&
-           binding.control == has(flags, kFlagControl) &&
-           binding.option == has(flags, kFlagOption) && binding.shift == has(flags, kFlagShift);
+    return matches(binding, heldModifiers(flags));
 }
 
 bool customConsider(int32_t type, int64_t key, uint64_t flags, std::string_view label) {

@@ -10,7 +10,10 @@ LockState* hidConnection = nullptr;
 bool capsLock = false;
 bool recording = false;
 BindingMap bindings;
-NameSet customArmed;
+namespace {
+std::pmr::unsynchronized_pool_resource armedNodes;
+}
+NameSet customArmed{&armedNodes};
 int64_t recordingWeight = 0;
 bool globeDown = false;
 bool fnCmdArmed = false;

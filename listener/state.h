@@ -6,19 +6,30 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
-// Hashes std::string and std::string_view alike, so look-ups need no allocation.
+// Hashes std::string and std::string_view alike, so look-ups need no allocation. FNV-1a:
+// action names are short, and this runs for every binding on every key event.
 struct NameHash {
     using is_transparent = void;
     size_t operator()(std::string_view name) const noexcept {
-        return std::hash<std::string_view>{}(name);
+        uint64_t hash = 14695981039346656037ull;
+        for (unsigned char c : name)
+            hash = (hash ^ c) * 1099511628211ull;
+        return static_cast<size_t>(hash);
     }
 };
-using NameSet = std::unordered_set<std::string, NameHash, std::equal_to<>>;
+// Its nodes come from a pool that keeps freed nodes, so arming and disarming do not reach the
+// heap once the set has been as large as it gets.
+struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
+};
+using NameSet = std::pmr::unordered_set<std::pmr::string, NameHash, NameEqual>;
 
 // Event types and flag bits, in the numbering of Quartz event services.
 inline constexpr int32_t kKeyDown = 10;
