@@ -227,7 +227,6 @@ void X11Intake::waitForEvents() {
     if (tracker_.hasPending()) {
         // A modifier key still waits for its state notification: once the server has sent
         // all it had, report the key with the state as known.
-        XSync(grabber, False);
         XSync(watcher, False);
         if (XPending(watcher) == 0) tracker_.flushPending();
         return;
