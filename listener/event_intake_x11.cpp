@@ -2,7 +2,7 @@
 // session; XKB state notifications give the modifier and lock state. Keys that a recognizer
 // may withhold are passively grabbed in synchronous mode, so that each of their presses is
 // answered with a replay (delivered) or a drop (withheld). Everything runs on the main thread,
-// blocked in XNextEvent while no event comes.
+// blocked in poll() on the display connections while no event comes.
 
 #include "event_intake.h"
 
@@ -60,9 +60,10 @@ std::string labelOf(KeySym keysym) {
     return size > 1 ? std::string(buffer.data(), static_cast<size_t>(size - 1)) : std::string();
 }
 
-// Two connections: the watcher selects raw key events and XKB notifications and never grabs,
-// because the X server withholds raw events from a client while that client's own grab is
-// active; the grabber holds the passive grabs and answers their presses.
+// Two connections. The watcher selects raw key events and XKB notifications and never grabs,
+// so its stream stays in key order whatever the grabs do; the grabber holds the passive grabs
+// and answers their presses. The server sends a grabbed modifier's state notification only
+// after the grabbed press itself, so a press is answered after a round trip on the watcher.
 class X11Intake {
   public:
     X11Intake()
@@ -121,8 +122,8 @@ std::optional<std::string> X11Intake::open() {
     std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
     XISetMask(bits.data(), XI_RawKeyPress);
     XISetMask(bits.data(), XI_RawKeyRelease);
-    XIEventMask mask{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
-    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    XIEventMask selection{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
+    XISelectEvents(display, DefaultRootWindow(display), &selection, 1);
     constexpr unsigned kKeymapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
     XkbSelectEvents(display, XkbUseCoreKbd, kKeymapChanges, kKeymapChanges);
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask,
