@@ -43,15 +43,14 @@ struct AxRange {
 // when the service reports failure, and kNullRef when it succeeds with no value; every
 // non-null reference returned (copies, createSystemWide, createRange) is owned by the caller.
 class Accessibility {
-public:
+  public:
     virtual ~Accessibility() = default;
 
     virtual bool isProcessTrusted() = 0;
     virtual AxRef createSystemWide() = 0;
     virtual std::optional<AxRef> copyAttributeValue(AxRef element, std::string_view attribute) = 0;
-    virtual std::optional<AxRef> copyParameterizedAttributeValue(AxRef element,
-                                                                 std::string_view attribute,
-                                                                 AxRef parameter) = 0;
+    virtual std::optional<AxRef>
+    copyParameterizedAttributeValue(AxRef element, std::string_view attribute, AxRef parameter) = 0;
     // True when the value is an accessibility value (point, size, rectangle or range).
     virtual bool isAccessibilityValue(AxRef value) = 0;
     // The type number of an accessibility value.

@@ -59,7 +59,7 @@ Node stringNode(std::string text) {
 }
 
 class AtspiAccessibility final : public Accessibility {
-public:
+  public:
     bool isProcessTrusted() override;
     AxRef createSystemWide() override { return add(nodeOf(Kind::desktop)); }
     std::optional<AxRef> copyAttributeValue(AxRef element, std::string_view attribute) override;
@@ -75,14 +75,15 @@ public:
     AxRef createRange(AxRange range) override;
     void release(AxRef ref) override { nodes_.erase(ref); }
 
-private:
+  private:
     AxRef add(Node node);
     Node* find(AxRef ref, Kind kind);
     VariantPtr call(const AtspiObject& object, const char* interface, const char* method,
                     GVariant* arguments, const char* replyType);
     std::optional<std::string> textBetween(const AtspiObject& object, std::int64_t start,
                                            std::int64_t end);
-    std::optional<std::pair<std::int64_t, std::int64_t>> selectionOffsets(const AtspiObject& object);
+    std::optional<std::pair<std::int64_t, std::int64_t>>
+    selectionOffsets(const AtspiObject& object);
     const Selection* readSelection(Node& element);
     bool measureRange(const AtspiObject& object, Node& range);
     std::optional<AxRef> focusedElement();
@@ -106,9 +107,9 @@ std::optional<std::string> accessibilityBusAddress(const Deadline& deadline) {
     if (!session) return std::nullopt;
     GObjectPtr<GDBusConnection> bus = connectToBus(*session, deadline);
     // The session may start its accessibility bus on demand; that is the session's own service.
-    VariantPtr reply = callMethod(bus.get(), {"org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                              "GetAddress"},
-                                  nullptr, "(s)", deadline, INT_MAX, true);
+    VariantPtr reply =
+        callMethod(bus.get(), {"org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"},
+                   nullptr, "(s)", deadline, INT_MAX, true);
     if (!reply) return std::nullopt;
     const gchar* address = nullptr;
     g_variant_get(reply.get(), "(&s)", &address);
@@ -142,10 +143,9 @@ VariantPtr AtspiAccessibility::call(const AtspiObject& object, const char* inter
 
 std::optional<std::string> AtspiAccessibility::textBetween(const AtspiObject& object,
                                                            std::int64_t start, std::int64_t end) {
-    VariantPtr reply = call(object, kText, "GetText",
-                            g_variant_new("(ii)", static_cast<gint32>(start),
-                                          static_cast<gint32>(end)),
-                            "(s)");
+    VariantPtr reply =
+        call(object, kText, "GetText",
+             g_variant_new("(ii)", static_cast<gint32>(start), static_cast<gint32>(end)), "(s)");
     if (!reply) return std::nullopt;
     const gchar* text = nullptr;
     g_variant_get(reply.get(), "(&s)", &text);

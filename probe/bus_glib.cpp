@@ -95,7 +95,8 @@ GObjectPtr<GDBusConnection> connectToBus(const std::string& address, const Deadl
                                       onConnected, attempt);
     GSource* cancelTimer = addTimer(context, budget, cancelAttempt, attempt);
     GSource* abandonTimer = addTimer(context, budget + 200, abandonAttempt, attempt);
-    while (!attempt->done && !attempt->abandoned) g_main_context_iteration(context, TRUE);
+    while (!attempt->done && !attempt->abandoned)
+        g_main_context_iteration(context, TRUE);
     removeTimer(cancelTimer);
     removeTimer(abandonTimer);
     g_main_context_pop_thread_default(context);

@@ -26,12 +26,12 @@ using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
 
 // A point on the monotonic clock after which no call is made any more.
 class Deadline {
-public:
+  public:
     explicit Deadline(int budgetMs) : endUs_(g_get_monotonic_time() + gint64{budgetMs} * 1000) {}
     // Milliseconds left, at least 1 while time remains, 0 once it is over.
     int remainingMs() const;
 
-private:
+  private:
     gint64 endUs_;
 };
 

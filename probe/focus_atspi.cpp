@@ -17,7 +17,9 @@ constexpr std::size_t kWalkLimit = 3000;
 
 const char* const kAccessible = "org.a11y.atspi.Accessible";
 
-bool hasState(std::uint64_t states, int state) { return (states >> state) & 1u; }
+bool hasState(std::uint64_t states, int state) {
+    return (states >> state) & 1u;
+}
 
 std::optional<std::vector<AtspiObject>> childrenOf(GDBusConnection* bus, const AtspiObject& parent,
                                                    const Deadline& deadline) {
@@ -30,16 +32,17 @@ std::optional<std::vector<AtspiObject>> childrenOf(GDBusConnection* bus, const A
     g_variant_get(reply.get(), "(a(so))", &iter);
     const gchar* name = nullptr;
     const gchar* path = nullptr;
-    while (g_variant_iter_next(iter, "(&s&o)", &name, &path)) children.push_back({name, path});
+    while (g_variant_iter_next(iter, "(&s&o)", &name, &path))
+        children.push_back({name, path});
     g_variant_iter_free(iter);
     return children;
 }
 
 std::optional<std::uint64_t> statesOf(GDBusConnection* bus, const AtspiObject& object,
                                       const Deadline& deadline) {
-    VariantPtr reply = callMethod(bus, {object.bus.c_str(), object.path.c_str(), kAccessible,
-                                        "GetState"},
-                                  nullptr, "(au)", deadline, kSearchCallCapMs);
+    VariantPtr reply =
+        callMethod(bus, {object.bus.c_str(), object.path.c_str(), kAccessible, "GetState"}, nullptr,
+                   "(au)", deadline, kSearchCallCapMs);
     if (!reply) return std::nullopt;
     GVariantIter* iter = nullptr;
     g_variant_get(reply.get(), "(au)", &iter);
@@ -82,12 +85,11 @@ GVariant* focusedRule() {
 }
 
 // Outer absent: the frame has no Collection or did not answer. Inner absent: nothing focused.
-std::optional<std::optional<AtspiObject>> matchFocused(GDBusConnection* bus,
-                                                       const AtspiObject& frame,
-                                                       const Deadline& deadline) {
-    VariantPtr reply = callMethod(bus, {frame.bus.c_str(), frame.path.c_str(),
-                                        "org.a11y.atspi.Collection", "GetMatches"},
-                                  focusedRule(), "(a(so))", deadline);
+std::optional<std::optional<AtspiObject>>
+matchFocused(GDBusConnection* bus, const AtspiObject& frame, const Deadline& deadline) {
+    VariantPtr reply = callMethod(
+        bus, {frame.bus.c_str(), frame.path.c_str(), "org.a11y.atspi.Collection", "GetMatches"},
+        focusedRule(), "(a(so))", deadline);
     if (!reply) return std::nullopt;
     GVariantIter* iter = nullptr;
     g_variant_get(reply.get(), "(a(so))", &iter);
@@ -111,7 +113,8 @@ std::optional<AtspiObject> walkForFocus(GDBusConnection* bus, const AtspiObject&
         if (hasState(*states, kStateFocused)) return object;
         if (visited > 0 && !hasState(*states, kStateShowing)) continue;
         if (auto children = childrenOf(bus, object, deadline)) {
-            for (AtspiObject& child : *children) queue.push_back(std::move(child));
+            for (AtspiObject& child : *children)
+                queue.push_back(std::move(child));
         }
     }
     return std::nullopt;

@@ -13,8 +13,8 @@ struct AtspiObject {
 };
 
 struct FocusSearch {
-    bool answered = false;               // false when the registry could not be asked
-    std::optional<AtspiObject> focused;  // absent when no application has an active frame
+    bool answered = false;              // false when the registry could not be asked
+    std::optional<AtspiObject> focused; // absent when no application has an active frame
 };
 
 // The focused object of the application whose frame is active: a Collection match for the

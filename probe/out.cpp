@@ -18,14 +18,30 @@ void appendEscaped(std::string& json, std::string_view text) {
         text.remove_prefix(decoded.bytes);
         char32_t c = decoded.codePoint;
         switch (c) {
-        case '"': json += "\\\""; break;
-        case '\\': json += "\\\\"; break;
-        case '/': json += "\\/"; break;
-        case '\b': json += "\\b"; break;
-        case '\f': json += "\\f"; break;
-        case '\n': json += "\\n"; break;
-        case '\r': json += "\\r"; break;
-        case '\t': json += "\\t"; break;
+        case '"':
+            json += "\\\"";
+            break;
+        case '\\':
+            json += "\\\\";
+            break;
+        case '/':
+            json += "\\/";
+            break;
+        case '\b':
+            json += "\\b";
+            break;
+        case '\f':
+            json += "\\f";
+            break;
+        case '\n':
+            json += "\\n";
+            break;
+        case '\r':
+            json += "\\r";
+            break;
+        case '\t':
+            json += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 json += "\\u00";

@@ -6,7 +6,7 @@ namespace {
 
 // Owns one reference and releases it when it goes out of scope.
 class Held {
-public:
+  public:
     Held(Accessibility& ax, AxRef ref) : ax_(ax), ref_(ref) {}
     explicit Held(Accessibility& ax, std::optional<AxRef> copied)
         : Held(ax, copied.value_or(kNullRef)) {}
@@ -18,7 +18,7 @@ public:
     AxRef get() const { return ref_; }
     explicit operator bool() const { return ref_ != kNullRef; }
 
-private:
+  private:
     Accessibility& ax_;
     AxRef ref_;
 };
@@ -48,7 +48,8 @@ void readSelectedText(Accessibility& ax, AxRef focused, Out& out) {
 
 // True when the bounds of the range gave the geometry. A caret (zero width) is accepted.
 bool readBounds(Accessibility& ax, AxRef focused, AxRef boundsParameter, Out& out) {
-    Held value(ax, ax.copyParameterizedAttributeValue(focused, "AXBoundsForRange", boundsParameter));
+    Held value(ax,
+               ax.copyParameterizedAttributeValue(focused, "AXBoundsForRange", boundsParameter));
     if (!value || !ax.isAccessibilityValue(value.get())) return false;
     std::optional<AxRect> bounds = rectFrom(ax, value.get());
     if (!bounds || !(bounds->height > 0 || bounds->width > 0)) return false;
@@ -105,9 +106,15 @@ void readFocused(Accessibility& ax, AxRef focused, Out& out) {
 
 } // namespace
 
-std::optional<AxRect> rectFrom(Accessibility& ax, AxRef from) { return ax.rectValue(from); }
-std::optional<AxPoint> pointFrom(Accessibility& ax, AxRef from) { return ax.pointValue(from); }
-std::optional<AxSize> sizeFrom(Accessibility& ax, AxRef from) { return ax.sizeValue(from); }
+std::optional<AxRect> rectFrom(Accessibility& ax, AxRef from) {
+    return ax.rectValue(from);
+}
+std::optional<AxPoint> pointFrom(Accessibility& ax, AxRef from) {
+    return ax.pointValue(from);
+}
+std::optional<AxSize> sizeFrom(Accessibility& ax, AxRef from) {
+    return ax.sizeValue(from);
+}
 
 Out probeSelection(Accessibility& ax) {
     Out out;

@@ -8,7 +8,9 @@ unsigned byteAt(std::string_view bytes, std::size_t i) {
     return static_cast<unsigned char>(bytes[i]);
 }
 
-bool isContinuation(unsigned byte) { return (byte & 0xC0) == 0x80; }
+bool isContinuation(unsigned byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // Sequence length and the allowed range of the second byte for a lead byte (Unicode table 3-7).
 struct Lead {

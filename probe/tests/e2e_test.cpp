@@ -14,6 +14,8 @@
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -48,7 +50,8 @@ Child spawn(std::vector<std::string> argv, const std::vector<std::string>& envir
             }
         }
         std::vector<char*> args;
-        for (std::string& arg : argv) args.push_back(arg.data());
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
@@ -126,7 +129,7 @@ ProbeRun runProbe(const std::vector<std::string>& environment = {}) {
 
 // One test window; ended by closing its standard input, then by SIGTERM.
 class TextApp {
-public:
+  public:
     explicit TextApp(std::vector<std::string> options) {
         options.insert(options.begin(), TEXT_APP_PATH);
         child_ = spawn(options);
@@ -141,7 +144,7 @@ public:
     bool ready() const { return ready_; }
     pid_t pid() const { return child_.pid; }
 
-private:
+  private:
     Child child_;
     bool ready_ = false;
 };
@@ -207,11 +210,15 @@ TEST(ProbeEndToEnd, MultiLineSelectionInATextView) {
 }
 
 TEST(ProbeEndToEnd, EmojiCountsTwoUtf16Units) {
-    TextApp app({"--text", "a\xF0\x9F\x98\x80" "b", "--start", "0", "--end", "3"});
+    TextApp app({"--text",
+                 "a\xF0\x9F\x98\x80"
+                 "b",
+                 "--start", "0", "--end", "3"});
     ASSERT_TRUE(app.ready());
     Json out = probeSelectionOf(app);
     EXPECT_EQ(out["selectedLength"], 4);
-    EXPECT_EQ(out["text"], "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(out["text"], "a\xF0\x9F\x98\x80"
+                           "b");
     expectInWindow(out);
 }
 
@@ -221,7 +228,8 @@ TEST(ProbeEndToEnd, LongSelectionGivesThePrefixAndItsBounds) {
     Json out = probeSelectionOf(app);
     EXPECT_EQ(out["selectedLength"], 4000);
     std::string prefix;
-    for (int i = 0; i < 135; ++i) prefix += "abcdefghi ";
+    for (int i = 0; i < 135; ++i)
+        prefix += "abcdefghi ";
     EXPECT_EQ(out["text"], prefix);
     expectInWindow(out);
 }
@@ -263,7 +271,8 @@ TEST(ProbeEndToEnd, FrozenApplicationDoesNotHoldTheProbe) {
 std::vector<pid_t> livingChildren() {
     std::vector<pid_t> pids;
     std::ifstream list("/proc/self/task/" + std::to_string(gettid()) + "/children");
-    for (pid_t pid; list >> pid;) pids.push_back(pid);
+    for (pid_t pid; list >> pid;)
+        pids.push_back(pid);
     return pids;
 }
 
@@ -276,8 +285,10 @@ TEST(ProbeEndToEnd, NoSessionBusIsNotTrustedAndStartsNothing) {
                              std::string("XDG_RUNTIME_DIR=") + runtimeDir});
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::vector<pid_t> left = livingChildren();
-    for (pid_t pid : left) kill(pid, SIGKILL);
-    for (pid_t pid : left) waitpid(pid, nullptr, 0);
+    for (pid_t pid : left)
+        kill(pid, SIGKILL);
+    for (pid_t pid : left)
+        waitpid(pid, nullptr, 0);
     prctl(PR_SET_CHILD_SUBREAPER, 0);
     rmdir(runtimeDir);
     EXPECT_EQ(run.status, 0);
@@ -288,6 +299,23 @@ TEST(ProbeEndToEnd, NoSessionBusIsNotTrustedAndStartsNothing) {
 TEST(ProbeEndToEnd, AutolaunchAddressIsNotUsed) {
     ProbeRun run = runProbe({"DBUS_SESSION_BUS_ADDRESS=autolaunch:", "AT_SPI_BUS_ADDRESS"});
     EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.json, R"({"trusted":false})");
+}
+
+TEST(ProbeEndToEnd, SilentSessionBusIsNotTrusted) {
+    // A socket that takes connections but never answers, as a frozen bus would.
+    std::string path = "/tmp/probe-e2e-silent-" + std::to_string(getpid());
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ProbeRun run = runProbe({"DBUS_SESSION_BUS_ADDRESS=unix:path=" + path, "AT_SPI_BUS_ADDRESS"});
+    close(listener);
+    unlink(path.c_str());
+    EXPECT_EQ(run.status, 0) << "the probe had to be killed";
     EXPECT_EQ(run.json, R"({"trusted":false})");
 }
 

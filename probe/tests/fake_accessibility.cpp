@@ -11,23 +11,33 @@ std::string rangeText(double location, double length) {
 
 const char* kindName(Kind kind) {
     switch (kind) {
-    case Kind::fail: return "fail";
-    case Kind::null: return "null";
-    case Kind::element: return "element";
-    case Kind::range: return "range";
-    case Kind::point: return "point";
-    case Kind::size: return "size";
-    case Kind::rect: return "rect";
-    case Kind::string: return "string";
-    case Kind::number: return "number";
-    case Kind::brokenRange: return "brokenRange";
+    case Kind::fail:
+        return "fail";
+    case Kind::null:
+        return "null";
+    case Kind::element:
+        return "element";
+    case Kind::range:
+        return "range";
+    case Kind::point:
+        return "point";
+    case Kind::size:
+        return "size";
+    case Kind::rect:
+        return "rect";
+    case Kind::string:
+        return "string";
+    case Kind::number:
+        return "number";
+    case Kind::brokenRange:
+        return "brokenRange";
     }
     return "?";
 }
 
 bool isValueKind(Kind kind) {
-    return kind == Kind::range || kind == Kind::point || kind == Kind::size ||
-           kind == Kind::rect || kind == Kind::brokenRange;
+    return kind == Kind::range || kind == Kind::point || kind == Kind::size || kind == Kind::rect ||
+           kind == Kind::brokenRange;
 }
 
 } // namespace
@@ -116,10 +126,14 @@ int FakeAccessibility::valueType(AxRef value) {
         return 0;
     }
     switch (held->kind) {
-    case Kind::point: return kAxPointType;
-    case Kind::size: return kAxSizeType;
-    case Kind::rect: return kAxRectType;
-    default: return kAxRangeType;
+    case Kind::point:
+        return kAxPointType;
+    case Kind::size:
+        return kAxSizeType;
+    case Kind::rect:
+        return kAxRectType;
+    default:
+        return kAxRangeType;
     }
 }
 

@@ -26,14 +26,24 @@ inline Answer answerOf(Kind kind, double a = 0, double b = 0, double c = 0, doub
     answer.d = d;
     return answer;
 }
-inline Answer fails() { return answerOf(Kind::fail); }
-inline Answer null() { return answerOf(Kind::null); }
-inline Answer element() { return answerOf(Kind::element); }
+inline Answer fails() {
+    return answerOf(Kind::fail);
+}
+inline Answer null() {
+    return answerOf(Kind::null);
+}
+inline Answer element() {
+    return answerOf(Kind::element);
+}
 inline Answer range(double location, double length) {
     return answerOf(Kind::range, location, length);
 }
-inline Answer point(double x, double y) { return answerOf(Kind::point, x, y); }
-inline Answer size(double w, double h) { return answerOf(Kind::size, w, h); }
+inline Answer point(double x, double y) {
+    return answerOf(Kind::point, x, y);
+}
+inline Answer size(double w, double h) {
+    return answerOf(Kind::size, w, h);
+}
 inline Answer rect(double x, double y, double w, double h) {
     return answerOf(Kind::rect, x, y, w, h);
 }
@@ -42,9 +52,13 @@ inline Answer string(std::string text) {
     answer.text = std::move(text);
     return answer;
 }
-inline Answer number() { return answerOf(Kind::number); }
+inline Answer number() {
+    return answerOf(Kind::number);
+}
 // A value of the range type whose extraction nevertheless fails.
-inline Answer brokenRange() { return answerOf(Kind::brokenRange); }
+inline Answer brokenRange() {
+    return answerOf(Kind::brokenRange);
+}
 
 struct Script {
     bool trusted = true;
@@ -60,7 +74,7 @@ struct Script {
 };
 
 class FakeAccessibility : public Accessibility {
-public:
+  public:
     explicit FakeAccessibility(Script script) : script_(std::move(script)) {}
 
     std::vector<std::string> queries;  // service calls, in order, with their parameters
@@ -84,7 +98,7 @@ public:
     AxRef createRange(AxRange range) override;
     void release(AxRef ref) override;
 
-private:
+  private:
     std::optional<AxRef> answer(const Answer& answer);
     const Answer* lookUp(AxRef ref, const char* use);
     std::string describe(AxRef ref);

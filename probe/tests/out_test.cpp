@@ -66,10 +66,14 @@ const Bytes kBytes[] = {
     {"LineBreak", withText("one\ntwo"), R"({"trusted":true,"text":"one\ntwo"})"},
     {"QuoteAndBackslash", withText("\"\\"), R"({"trusted":true,"text":"\"\\"})"},
     {"ControlCharacters", withText(std::string("\t\r\b\f\x01\x1f\x7f", 7)),
-     R"({"trusted":true,"text":"\t\r\b\f\u0001\u001f)" "\x7f" R"("})"},
+     R"({"trusted":true,"text":"\t\r\b\f\u0001\u001f)"
+     "\x7f"
+     R"("})"},
     {"NulCharacter", withText(std::string("a\0b", 3)), R"({"trusted":true,"text":"a\u0000b"})"},
-    {"AccentedLetterUnescaped", withText("caf\xC3\xA9"), "{\"trusted\":true,\"text\":\"caf\xC3\xA9\"}"},
-    {"EmojiUnescaped", withText("\xF0\x9F\x98\x80"), "{\"trusted\":true,\"text\":\"\xF0\x9F\x98\x80\"}"},
+    {"AccentedLetterUnescaped", withText("caf\xC3\xA9"),
+     "{\"trusted\":true,\"text\":\"caf\xC3\xA9\"}"},
+    {"EmojiUnescaped", withText("\xF0\x9F\x98\x80"),
+     "{\"trusted\":true,\"text\":\"\xF0\x9F\x98\x80\"}"},
     {"EmptyTextOmitted", withText(""), R"({"trusted":true})"},
     {"LoneSurrogateReplaced", withText("a\xED\xA0\xBD"),
      "{\"trusted\":true,\"text\":\"a\xEF\xBF\xBD\"}"},
@@ -87,11 +91,15 @@ const Bytes kBytes[] = {
     {"NegativeInfiniteWidthLeavesGeometryOut", withBox(1, 2, -kInf, 3), R"({"trusted":true})"},
 };
 
-void PrintTo(const Bytes& b, std::ostream* os) { *os << b.name; }
+void PrintTo(const Bytes& b, std::ostream* os) {
+    *os << b.name;
+}
 
 class EncodeOut : public testing::TestWithParam<Bytes> {};
 
-TEST_P(EncodeOut, WritesExactBytes) { EXPECT_EQ(encodeOut(GetParam().out), GetParam().json); }
+TEST_P(EncodeOut, WritesExactBytes) {
+    EXPECT_EQ(encodeOut(GetParam().out), GetParam().json);
+}
 
 INSTANTIATE_TEST_SUITE_P(Cases, EncodeOut, testing::ValuesIn(kBytes),
                          [](const testing::TestParamInfo<Bytes>& info) { return info.param.name; });
@@ -132,7 +140,8 @@ TEST(EncodeOutProperty, EveryRecordParsesBackToItsValues) {
         for (int i = length(random); i > 0; --i) {
             // Favour ASCII, escapes and lead bytes so that valid sequences occur too.
             int b = byte(random);
-            text.push_back(static_cast<char>(round % 3 == 0 ? "a\"\\/\n\xC3\xA9\xF0\x9F\x98\x80"[b % 12] : b));
+            text.push_back(
+                static_cast<char>(round % 3 == 0 ? "a\"\\/\n\xC3\xA9\xF0\x9F\x98\x80"[b % 12] : b));
         }
         out.text = text;
         std::string json = encodeOut(out);
@@ -158,7 +167,8 @@ TEST(WriteOut, WritesTheEncodedBytesAndNothingElse) {
     close(fds[1]);
     std::string read;
     char buffer[256];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) read.append(buffer, n);
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        read.append(buffer, n);
     close(fds[0]);
     EXPECT_EQ(read, encodeOut(full()));
 }

@@ -16,7 +16,9 @@ struct Case {
     std::vector<std::string> queries;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 // Queries every trusted run with a focused element starts with.
 std::vector<std::string> focusedThen(std::vector<std::string> rest) {
@@ -54,10 +56,14 @@ const std::vector<std::string> kFallbackQueries = focusedThen(
     {"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange (0,0)", "AXPosition", "AXSize"});
 
 const Case kCases[] = {
-    {"NotTrusted", with({}, [](Script& s) { s.trusted = false; }), R"({"trusted":false})",
+    {"NotTrusted",
+     with({}, [](Script& s) { s.trusted = false; }),
+     R"({"trusted":false})",
      {"isProcessTrusted"}},
-    {"NoSystemWideElement", with({}, [](Script& s) { s.systemWide = false; }),
-     R"({"trusted":true})", {"isProcessTrusted", "createSystemWide"}},
+    {"NoSystemWideElement",
+     with({}, [](Script& s) { s.systemWide = false; }),
+     R"({"trusted":true})",
+     {"isProcessTrusted", "createSystemWide"}},
     {"FocusQueryFails", with({}, [](Script& s) { s.focused = fails(); }), R"({"trusted":true})",
      focusedThen({})},
     {"FocusIsNull", with({}, [](Script& s) { s.focused = null(); }), R"({"trusted":true})",
@@ -130,14 +136,13 @@ const Case kCases[] = {
      kFallbackQueries},
     {"ElementJustAboveTheLimits", fallbackOf(48.5, 22.25),
      fallbackJson(R"("width":48,"height":22)"), kFallbackQueries},
-    {"SizeFailsAfterPosition",
-     with(fallbackOf(20, 16), [](Script& s) { s.size = fails(); }),
+    {"SizeFailsAfterPosition", with(fallbackOf(20, 16), [](Script& s) { s.size = fails(); }),
      R"({"trusted":true,"selectedLength":0})", kFallbackQueries},
     {"PositionFailsSoSizeIsNotAsked",
      with(fallbackOf(20, 16), [](Script& s) { s.position = fails(); }),
      R"({"trusted":true,"selectedLength":0})",
-     focusedThen({"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange (0,0)",
-                  "AXPosition"})},
+     focusedThen(
+         {"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange (0,0)", "AXPosition"})},
     {"NullPositionGivesNoBox", with(fallbackOf(20, 16), [](Script& s) { s.position = null(); }),
      R"({"trusted":true,"selectedLength":0})", kFallbackQueries},
     {"PositionOfTheWrongKindGivesNoBox",
@@ -157,8 +162,8 @@ const Case kCases[] = {
     {"RangeThatIsNoValueIsStillTheBoundsParameter",
      with(selection(number()), [](Script& s) { s.selectedText = string("t"); }),
      R"({"trusted":true,"text":"t"})",
-     focusedThen({"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange number",
-                  "AXPosition"})},
+     focusedThen(
+         {"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange number", "AXPosition"})},
     {"RangeThatCannotBeExtracted",
      with(selection(brokenRange()), [](Script& s) { s.bounds = rect(10, 20, 300, 40); }),
      R"({"trusted":true,)" + kBox + "}",
@@ -177,13 +182,13 @@ const Case kCases[] = {
     {"NegativeLengthIsNotLong",
      with(selection(range(5, -3)), [](Script& s) { s.selectedText = string("t"); }),
      R"({"trusted":true,"selectedLength":-3,"text":"t"})",
-     focusedThen({"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange (5,-3)",
-                  "AXPosition"})},
+     focusedThen(
+         {"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange (5,-3)", "AXPosition"})},
     {"SelectedTextThatIsNoString",
      with(selection(range(1, 1)), [](Script& s) { s.selectedText = number(); }),
      R"({"trusted":true,"selectedLength":1})",
-     focusedThen({"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange (1,1)",
-                  "AXPosition"})},
+     focusedThen(
+         {"AXSelectedTextRange", "AXSelectedText", "AXBoundsForRange (1,1)", "AXPosition"})},
     {"BoundsThatAreNoValueUseTheElementBox",
      with(fallbackOf(20, 16), [](Script& s) { s.bounds = string("wide"); }),
      fallbackJson(R"("width":20,"height":16)"), kFallbackQueries},

@@ -15,7 +15,9 @@ TEST(Utf, CountsUtf16UnitsOfAstralCharacters) {
     EXPECT_EQ(utf16Length(""), 0);
 }
 
-TEST(Utf, CountsCodePoints) { EXPECT_EQ(codePointCount("a" + kGrinning + "\xC3\xA9"), 3u); }
+TEST(Utf, CountsCodePoints) {
+    EXPECT_EQ(codePointCount("a" + kGrinning + "\xC3\xA9"), 3u);
+}
 
 TEST(Utf, LoneSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(utf8FromUtf16(u"a\xD83D"), "a" + kReplacement);
@@ -38,7 +40,8 @@ TEST(Utf, DecodingAlwaysAdvances) {
     std::string bytes = "\xF4\x90\x80\x80\xED\xA0\xE0\x80";
     std::string rebuilt = utf8FromUtf16(utf16FromUtf8(bytes));
     std::string expected;
-    for (int i = 0; i < 8; ++i) expected += kReplacement; // one per maximal ill-formed part
+    for (int i = 0; i < 8; ++i)
+        expected += kReplacement; // one per maximal ill-formed part
     EXPECT_EQ(rebuilt, expected);
 }
 
