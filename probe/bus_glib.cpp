@@ -82,9 +82,13 @@ std::optional<std::string> sessionBusAddress() {
     return address;
 }
 
-GObjectPtr<GDBusConnection> connectToBus(const std::string& address, const Deadline& deadline) {
+GObjectPtr<GDBusConnection> connectToBus(const std::string& addresses, const Deadline& deadline) {
+    // An autolaunch entry would start a bus of its own; such a bus is not the session's.
+    const std::string address = withoutAutolaunch(addresses);
     int budget = deadline.remainingMs();
-    if (budget == 0 || !g_dbus_is_supported_address(address.c_str(), nullptr)) return nullptr;
+    if (budget == 0 || address.empty() || !g_dbus_is_supported_address(address.c_str(), nullptr)) {
+        return nullptr;
+    }
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     // Heap state: an attempt that ignores its cancellation may still report after we leave.

@@ -39,9 +39,9 @@ class Deadline {
 // Autolaunch addresses are dropped: with none of these there is no session bus to use.
 std::optional<std::string> sessionBusAddress();
 
-// A message-bus connection to `address`, authenticated and registered, or null once the
-// deadline passes or the peer refuses.
-GObjectPtr<GDBusConnection> connectToBus(const std::string& address, const Deadline& deadline);
+// A message-bus connection to the first usable of `addresses` (autolaunch entries are never
+// used), authenticated and registered, or null once the deadline passes or the peer refuses.
+GObjectPtr<GDBusConnection> connectToBus(const std::string& addresses, const Deadline& deadline);
 
 struct Call {
     const char* destination;
