@@ -7,6 +7,7 @@
 #include "utf.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <map>
 
@@ -143,6 +144,7 @@ VariantPtr AtspiAccessibility::call(const AtspiObject& object, const char* inter
 
 std::optional<std::string> AtspiAccessibility::textBetween(const AtspiObject& object,
                                                            std::int64_t start, std::int64_t end) {
+    if (start < 0 || end < start || end > INT32_MAX) return std::nullopt;
     VariantPtr reply =
         call(object, kText, "GetText",
              g_variant_new("(ii)", static_cast<gint32>(start), static_cast<gint32>(end)), "(s)");
@@ -164,6 +166,7 @@ AtspiAccessibility::selectionOffsets(const AtspiObject& object) {
         if (!first) return std::nullopt;
         gint32 start = 0, end = 0;
         g_variant_get(first.get(), "(ii)", &start, &end);
+        if (start < 0 || end < 0) return std::nullopt;
         return std::pair<std::int64_t, std::int64_t>{std::min(start, end), std::max(start, end)};
     }
     VariantPtr caret = call(object, "org.freedesktop.DBus.Properties", "Get",
@@ -290,6 +293,7 @@ std::optional<AxRef> AtspiAccessibility::stringForRange(const AtspiObject& objec
 // here and the element's box is used instead.
 std::optional<AxRef> AtspiAccessibility::boundsForRange(const AtspiObject& object, Node& range) {
     if (!measureRange(object, range) || *range.charEnd == range.charStart) return std::nullopt;
+    if (*range.charEnd > INT32_MAX) return std::nullopt;
     VariantPtr reply = call(object, kText, "GetRangeExtents",
                             g_variant_new("(iiu)", static_cast<gint32>(range.charStart),
                                           static_cast<gint32>(*range.charEnd), kScreenCoordinates),
