@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Times selection-probe from process start to JSON and records its peak memory, against the
+# small test window and one with about 6000 extra accessible objects; a libatspi client doing
+# the same search is measured alongside. Runs on a private X server and session bus.
+#   probe/bench/run.sh [BUILD_DIR]     (default: build/dev, configured RelWithDebInfo)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$top/build/dev}" && pwd)
+if [ -z "${PROBE_BENCH_INSIDE:-}" ]; then
+    exec "$top/testing/with-display" --dbus -- env PROBE_BENCH_INSIDE=1 bash "$0" "$build"
+fi
+probe=$build/probe/selection-probe
+libatspi=$build/probe/bench/probe_libatspi_bench
+app=$build/probe/tests/probe_text_app
+out=$(mktemp -d "${TMPDIR:-/tmp}/probe-bench.XXXXXX")
+app_pid=""
+cleanup() {
+    if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null; fi
+    rm -rf "$out"
+}
+trap cleanup EXIT
+
+# Starts the window and waits for "ready" and for the probe to see its selection.
+start_app() {
+    coproc APP { exec "$app" --text "Hello world" --start 0 --end 5 "$@" 2>/dev/null; }
+    app_pid=$APP_PID
+    read -r -t 60 line <&"${APP[0]}"
+    [ "$line" = ready ] || { echo "run.sh: test window did not start" >&2; exit 1; }
+    for _ in $(seq 100); do
+        "$probe" | grep -q selectedLength && return 0
+        sleep 0.1
+    done
+    echo "run.sh: probe does not see the window" >&2
+    exit 1
+}
+
+stop_app() {
+    kill "$app_pid"
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=""
+}
+
+# Median of the hyperfine runs in ms, and the largest peak RSS of 20 runs in KiB.
+measure() {
+    local name=$1 program=$2 runs=${3:-60}
+    hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
+    local median
+    median=$(python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print('%.1f' % (r['median']*1000))" "$out/$name.json")
+    local peak=0 rss
+    for _ in $(seq 20); do
+        rss=$( { /usr/bin/time -v "$program" >/dev/null; } 2>&1 | awk '/Maximum resident/ {print $NF}')
+        [ "$rss" -gt "$peak" ] && peak=$rss
+    done
+    printf '%-34s median %7s ms   peak RSS %6.1f MiB\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN {print k / 1024}')"
+}
+
+start_app
+measure "probe, small window" "$probe"
+[ -x "$libatspi" ] && measure "libatspi client, small window" "$libatspi"
+echo "  output: $("$probe")"
+stop_app
+
+start_app --extra 6000
+measure "probe, 6000 extra objects" "$probe"
+[ -x "$libatspi" ] && measure "libatspi client, 6000 extra objects" "$libatspi" 10
+echo "  output: $("$probe")"
+stop_app

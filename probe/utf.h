@@ -1,0 +1,33 @@
+#pragma once
+// UTF-8 and UTF-16 conversions that never fail: every ill-formed unit becomes U+FFFD.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// One decoded code point and the number of bytes it took; ill-formed input yields U+FFFD.
+struct Decoded {
+    char32_t codePoint;
+    std::size_t bytes;
+};
+
+// Decodes the code point at the start of a non-empty byte string. An encoded surrogate
+// (ED A0..BF xx) counts as one bad unit; any other ill-formed sequence is replaced by its
+// maximal well-formed prefix, so a byte string always decodes in finitely many steps.
+Decoded decodeUtf8(std::string_view bytes);
+
+void appendUtf8(std::string& out, char32_t codePoint);
+
+std::string utf8FromUtf16(std::u16string_view units);
+std::u16string utf16FromUtf8(std::string_view bytes);
+
+// Length in UTF-16 code units of the text that `bytes` decodes to.
+std::int64_t utf16Length(std::string_view bytes);
+
+// The first `units` UTF-16 code units of the text, as UTF-8. A surrogate pair cut in half
+// leaves a lone surrogate, which is written as U+FFFD.
+std::string utf16Prefix(std::string_view bytes, std::size_t units);
+
+// Number of code points in the text.
+std::size_t codePointCount(std::string_view bytes);
