@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <thread>
@@ -96,11 +97,8 @@ void makeBundle(const std::string& path, const std::string& version, std::size_t
 
 namespace {
 
-void digestBytes(uint64_t& digest, const std::string& bytes) {
-    for (const unsigned char c : bytes) {
-        digest ^= c;
-        digest *= 1099511628211ull;
-    }
+void digestBytes(uint64_t& digest, std::string_view bytes) {
+    digest = (digest ^ std::hash<std::string_view>{}(bytes)) * 1099511628211ull;
 }
 
 } // namespace
