@@ -9,6 +9,9 @@ struct IdCase {
     const char* text;
     int32_t expected;
 };
+void PrintTo(const IdCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
 
 class ParentID : public ::testing::TestWithParam<IdCase> {};
 
@@ -32,6 +35,9 @@ struct CountCase {
     std::size_t count;
     bool accepted;
 };
+void PrintTo(const CountCase& c, std::ostream* out) {
+    *out << c.count << " entries";
+}
 
 class ArgumentCount : public ::testing::TestWithParam<CountCase> {};
 
@@ -50,6 +56,9 @@ struct PathCase {
     const char* workingDirectory;
     const char* expected;
 };
+void PrintTo(const PathCase& c, std::ostream* out) {
+    *out << '"' << c.argument << "\" in \"" << c.workingDirectory << '"';
+}
 
 class FilePath : public ::testing::TestWithParam<PathCase> {};
 

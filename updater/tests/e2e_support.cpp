@@ -7,8 +7,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <string_view>
 #include <gtest/gtest.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>

@@ -62,6 +62,9 @@ struct Outcome {
     std::function<void(FakeOperations&)> arrange;
     Events expected; // after "show", "worker", the source test and the leftover tests
 };
+void PrintTo(const Outcome& outcome, std::ostream* out) {
+    *out << outcome.name;
+}
 
 class InstallOutcome : public Install, public ::testing::WithParamInterface<Outcome> {};
 

@@ -100,6 +100,9 @@ struct StatusCase {
     const char* script;
     int32_t expected;
 };
+void PrintTo(const StatusCase& c, std::ostream* out) {
+    *out << c.script;
+}
 
 class ProgramStatus : public Operations, public ::testing::WithParamInterface<StatusCase> {};
 
