@@ -1,0 +1,91 @@
+// Benchmark helper: starts a program, waits for its first window to be mapped and for the pixel
+// at X,Y of the root window to change (the card's first frame on screen), then waits for the
+// program to end. Prints one line: "map_ms=... frame_ms=... exit=... maxrss_kib=...".
+//   card_first_frame X Y -- PROGRAM ARGS...
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+unsigned long pixelAt(Display* display, Window root, int x, int y) {
+    XImage* image = XGetImage(display, root, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return 0;
+    const unsigned long pixel = XGetPixel(image, 0, 0);
+    XDestroyImage(image);
+    return pixel;
+}
+
+bool waitForMap(Display* display, Clock::time_point giveUp) {
+    while (Clock::now() < giveUp) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == MapNotify) return true;
+        }
+        usleep(200);
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5 || std::strcmp(argv[3], "--") != 0) {
+        std::fprintf(stderr, "usage: card_first_frame X Y -- PROGRAM ARGS...\n");
+        return 2;
+    }
+    const int x = std::atoi(argv[1]);
+    const int y = std::atoi(argv[2]);
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "card_first_frame: no display\n");
+        return 1;
+    }
+    const Window root = DefaultRootWindow(display);
+    XSelectInput(display, root, SubstructureNotifyMask);
+    XSync(display, False);
+    const unsigned long before = pixelAt(display, root, x, y);
+
+    const auto start = Clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(argv[4], argv + 4);
+        _exit(127);
+    }
+    const auto giveUp = start + std::chrono::seconds(10);
+    const bool mapped = waitForMap(display, giveUp);
+    const double mapMs = millisecondsSince(start);
+    bool drawn = false;
+    while (mapped && !drawn && Clock::now() < giveUp) {
+        drawn = pixelAt(display, root, x, y) != before;
+        if (!drawn) usleep(200);
+    }
+    const double frameMs = millisecondsSince(start);
+
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    XCloseDisplay(display);
+    if (!mapped || !drawn) {
+        std::fprintf(stderr, "card_first_frame: no card seen\n");
+        return 1;
+    }
+    std::printf("map_ms=%.1f frame_ms=%.1f exit=%d maxrss_kib=%ld\n", mapMs, frameMs,
+                WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss);
+    return 0;
+}
