@@ -1,0 +1,51 @@
+#pragma once
+// What the install procedure needs of the system: the clock, the host's liveness, file names,
+// child programs and the log file. Every operation reports failure as a value and never throws.
+// Error texts are the system's own (for instance "No such file or directory").
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// How a child program ended, or why it never started.
+struct ProgramRun {
+    bool started = false;
+    std::string startError; // the system's error text when not started
+    int32_t exitStatus = 0; // the exit status, or the signal number when a signal ended it
+};
+
+// The result of exchanging two names in one step.
+struct Exchange {
+    enum class Outcome { done, unsupported, failed };
+    Outcome outcome = Outcome::failed;
+    std::string error; // the system's error text when failed
+};
+
+class InstallOperations {
+  public:
+    virtual ~InstallOperations() = default;
+    // Wall-clock time in seconds since 1970-01-01 00:00:00 UTC.
+    virtual double now() = 0;
+    // Blocks the calling thread.
+    virtual void sleepFor(double seconds) = 0;
+    // True while a process with this id exists and may be signalled (signal 0 succeeds).
+    virtual bool processExists(int32_t pid) = 0;
+    // True when a file or directory is reachable at the path, following symbolic links.
+    virtual bool pathExists(const std::string& path) = 0;
+    // True when anything has this name, a dangling symbolic link included.
+    virtual bool entryExists(const std::string& path) = 0;
+    // Starts the program without a shell, each argument as one entry, and waits for its exit.
+    virtual ProgramRun runProgram(const std::string& program,
+                                  const std::vector<std::string>& arguments) = 0;
+    // Exchanges the two names atomically; both must exist.
+    virtual Exchange exchange(const std::string& first, const std::string& second) = 0;
+    // Renames, never replacing what is at the destination. Nothing on success, else the error.
+    virtual std::optional<std::string> moveNoReplace(const std::string& from,
+                                                     const std::string& to) = 0;
+    // Removes the entry and, for a directory, its whole tree; links are removed, not followed.
+    virtual void removeTree(const std::string& path) = 0;
+    // Replaces the file's content in one step that survives a crash or power loss; false when
+    // nothing could be written (the earlier content then stays, and no temporary file remains).
+    virtual bool writeFileDurably(const std::string& path, const std::string& content) = 0;
+};

@@ -1,0 +1,92 @@
+// update-assistant on macOS: the AppKit application object runs the main loop; the install task
+// runs on the global concurrent queue at the user-initiated class; termination is asked of the
+// application object on the main queue.
+#include "arguments.h"
+#include "child_programs.h"
+#include "system_operations.h"
+#include "update_assistant.h"
+
+#import <AppKit/AppKit.h>
+#include <dispatch/dispatch.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+class DispatchMainLoop final : public MainLoop {
+  public:
+    void startWorker(std::function<void()> task) override {
+        dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
+          task();
+        });
+    }
+
+    void terminateAfter(double seconds) override {
+        const dispatch_time_t when =
+            dispatch_time(DISPATCH_TIME_NOW, static_cast<int64_t>(seconds * NSEC_PER_SEC));
+        dispatch_after(when, dispatch_get_main_queue(), ^{
+          [NSApp terminate:nil];
+        });
+    }
+};
+
+} // namespace
+
+// The application delegate: forwards the one launch notification to the assistant.
+@interface AssistantDelegate : NSObject <NSApplicationDelegate>
+- (instancetype)initWithAssistant:(UpdateAssistant*)assistant;
+@end
+
+@implementation AssistantDelegate {
+    UpdateAssistant* _assistant;
+}
+
+- (instancetype)initWithAssistant:(UpdateAssistant*)assistant {
+    if ((self = [super init])) _assistant = assistant;
+    return self;
+}
+
+- (void)applicationDidFinishLaunching:(NSNotification*)notification {
+    (void)notification;
+    [NSApp setActivationPolicy:NSApplicationActivationPolicyAccessory];
+    _assistant->applicationDidFinishLaunching();
+}
+
+@end
+
+namespace {
+
+// Held for the life of the process; the application keeps only a weak reference to its delegate.
+AssistantDelegate* assistantDelegate = nil;
+
+int runAssistant(const std::vector<std::string>& args) {
+    detachFromSession();
+    NSApplication* app = [NSApplication sharedApplication];
+    // Taken once at start and held until the process ends; nothing is released at exit.
+    auto* mainLoop = new DispatchMainLoop();
+    std::unique_ptr<StatusCard> card = makePlatformCard();
+    if (!card) card = makeHeadlessCard();
+    InstallOperations* operations = makeSystemOperations().release();
+    auto* assistant = new UpdateAssistant(args, currentDirectory(), std::move(card),
+                                          {*operations, *mainLoop, builtChildPrograms()});
+    assistantDelegate = [[AssistantDelegate alloc] initWithAssistant:assistant];
+    [app setDelegate:assistantDelegate];
+    [app run];
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const std::vector<std::string> args(argv, argv + argc);
+        if (!hasExpectedArgumentCount(args)) return 2;
+        @autoreleasepool {
+            return runAssistant(args);
+        }
+    } catch (...) {
+        return 1;
+    }
+}

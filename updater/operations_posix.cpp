@@ -1,0 +1,174 @@
+// The assistant's system operations on POSIX systems (Linux and macOS). Every call reports
+// failure as a value; nothing here throws.
+#include "rename_flags.h"
+#include "system_operations.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
+
+bool writeAll(int fd, const std::string& content) {
+    std::size_t written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A name beside the file that no one else uses: "." + name + ".tmp-" + a unique number.
+std::string temporaryName(const std::string& directory, const std::string& name) {
+    static std::atomic<unsigned long long> counter{0};
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    const unsigned long long unique = (static_cast<unsigned long long>(ticks) * 1000003u) ^
+                                      (static_cast<unsigned long long>(::getpid()) << 20) ^
+                                      counter.fetch_add(1);
+    // Keep the name within the usual 255-byte limit whatever the log's own name.
+    return directory + "/." + name.substr(0, 200) + ".tmp-" + std::to_string(unique);
+}
+
+// Creates a new file exclusively, never through a link; -1 when that cannot be done.
+int createTemporary(const std::string& directory, const std::string& name, std::string& path) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        path = temporaryName(directory, name);
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool flushDirectory(const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool flushed = ::fsync(fd) == 0;
+    ::close(fd);
+    return flushed;
+}
+
+class PosixOperations final : public InstallOperations {
+  public:
+    double now() override {
+        const auto since = std::chrono::system_clock::now().time_since_epoch();
+        return std::chrono::duration<double>(since).count();
+    }
+
+    void sleepFor(double seconds) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+
+    bool processExists(int32_t pid) override { return ::kill(pid, 0) == 0; }
+
+    bool pathExists(const std::string& path) override {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0;
+    }
+
+    bool entryExists(const std::string& path) override {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0;
+    }
+
+    ProgramRun runProgram(const std::string& program,
+                          const std::vector<std::string>& arguments) override;
+
+    Exchange exchange(const std::string& first, const std::string& second) override {
+        const int error = renameWithFlag(first.c_str(), second.c_str(), RenameFlag::exchange);
+        if (error == 0) return {Exchange::Outcome::done, {}};
+        if (renameFlagUnsupported(error)) return {Exchange::Outcome::unsupported, {}};
+        return {Exchange::Outcome::failed, errorText(error)};
+    }
+
+    std::optional<std::string> moveNoReplace(const std::string& from,
+                                             const std::string& to) override {
+        int error = renameWithFlag(from.c_str(), to.c_str(), RenameFlag::noReplace);
+        if (renameFlagUnsupported(error)) {
+            // Without the flag the test and the rename are two steps; nothing better exists.
+            error = entryExists(to) ? EEXIST : (::rename(from.c_str(), to.c_str()) ? errno : 0);
+        }
+        if (error == 0) return std::nullopt;
+        return errorText(error);
+    }
+
+    void removeTree(const std::string& path) override {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+
+    bool writeFileDurably(const std::string& path, const std::string& content) override;
+};
+
+ProgramRun PosixOperations::runProgram(const std::string& program,
+                                       const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t child = 0;
+    const int error =
+        ::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    if (error != 0) return {false, errorText(error), 0};
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return {true, {}, -1};
+    }
+    if (WIFSIGNALED(status)) return {true, {}, WTERMSIG(status)};
+    return {true, {}, WEXITSTATUS(status)};
+}
+
+bool PosixOperations::writeFileDurably(const std::string& path, const std::string& content) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string directory =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    std::string temporary;
+    const int fd = createTemporary(directory, name, temporary);
+    if (fd < 0) return false;
+    bool written = writeAll(fd, content) && flushFileToDisk(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return flushDirectory(directory);
+}
+
+} // namespace
+
+std::unique_ptr<InstallOperations> makeSystemOperations() {
+    return std::make_unique<PosixOperations>();
+}
+
+void detachFromSession() {
+    ::setsid();
+}
+
+std::string currentDirectory() {
+    std::error_code error;
+    std::filesystem::path directory = std::filesystem::current_path(error);
+    if (error || directory.empty()) return ".";
+    return directory.string();
+}

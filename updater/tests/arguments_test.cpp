@@ -1,0 +1,74 @@
+// The command line: the argument count, the parentID rule and file URL paths, as tables.
+#include "arguments.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct IdCase {
+    const char* text;
+    int32_t expected;
+};
+
+class ParentID : public ::testing::TestWithParam<IdCase> {};
+
+TEST_P(ParentID, ReadsOnlyPlainSigned32BitDecimals) {
+    EXPECT_EQ(parseParentID(GetParam().text), GetParam().expected) << '"' << GetParam().text << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParentID,
+    ::testing::Values(IdCase{"4242", 4242}, IdCase{"+17", 17}, IdCase{"-3", -3}, IdCase{"0", 0},
+                      IdCase{"007", 7}, IdCase{"2147483647", 2147483647},
+                      IdCase{"-2147483648", INT32_MIN}, IdCase{"2147483648", 0},
+                      IdCase{"-2147483649", 0}, IdCase{"99999999999999999999", 0},
+                      IdCase{"000000000000000000042", 42}, IdCase{"", 0}, IdCase{"+", 0},
+                      IdCase{"-", 0}, IdCase{" 42", 0}, IdCase{"42 ", 0}, IdCase{"4 2", 0},
+                      IdCase{"42\n", 0}, IdCase{"4a2", 0}, IdCase{"0x1A", 0}, IdCase{"++4", 0},
+                      IdCase{"+-4", 0}, IdCase{"4-", 0}, IdCase{"\xd9\xa4", 0}, IdCase{"1e3", 0},
+                      IdCase{"4.0", 0}));
+
+struct CountCase {
+    std::size_t count;
+    bool accepted;
+};
+
+class ArgumentCount : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(ArgumentCount, AcceptsTheProgramPathAndExactlyFourArguments) {
+    const std::vector<std::string> arguments(GetParam().count, "x");
+    EXPECT_EQ(hasExpectedArgumentCount(arguments), GetParam().accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ArgumentCount,
+                         ::testing::Values(CountCase{0, false}, CountCase{1, false},
+                                           CountCase{4, false}, CountCase{5, true},
+                                           CountCase{6, false}, CountCase{9, false}));
+
+struct PathCase {
+    const char* argument;
+    const char* workingDirectory;
+    const char* expected;
+};
+
+class FilePath : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(FilePath, IsAbsoluteWithoutATrailingSlash) {
+    EXPECT_EQ(fileURLPath(GetParam().argument, GetParam().workingDirectory), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FilePath,
+    ::testing::Values(PathCase{"/Apps/Orlavo.app", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/Apps/Orlavo.app/", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/Apps/Orlavo.app//", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/", "/wd", "/"}, PathCase{"Orlavo.app", "/wd", "/wd/Orlavo.app"},
+                      PathCase{"Orlavo.app/", "/wd/", "/wd/Orlavo.app"},
+                      PathCase{"./a/./b", "/wd", "/wd/a/b"},
+                      PathCase{"../x", "/home/wd", "/home/x"}, PathCase{"../../../x", "/wd", "/x"},
+                      PathCase{".", "/wd", "/wd"}, PathCase{"", "/wd", "/wd"},
+                      PathCase{"-n app", "/wd", "/wd/-n app"},
+                      PathCase{"a\nb \"c\" \xc3\xa9", "/wd", "/wd/a\nb \"c\" \xc3\xa9"},
+                      PathCase{"app", "/", "/app"}, PathCase{"app", ".", "./app"}));
+
+} // namespace

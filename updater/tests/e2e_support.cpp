@@ -1,0 +1,159 @@
+#include "e2e_support.h"
+#include "temp_dir.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+extern char** environ;
+
+Child Child::start(const std::vector<std::string>& args, const std::string& workingDirectory,
+                   const std::map<std::string, std::string>& variables) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || variables.count(name)) continue;
+        environment.push_back(text);
+    }
+    for (const auto& [name, value] : variables)
+        environment.push_back(name + "=" + value);
+    // Everything the child needs is ready before fork: it only changes directory and execs.
+    std::vector<char*> argv, envp;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string& entry : environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(workingDirectory.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    if (pid < 0) ADD_FAILURE() << "fork failed: " << std::strerror(errno);
+    return Child(pid);
+}
+
+Child::Child(Child&& other) noexcept : pid_(other.pid_) {
+    other.pid_ = -1;
+}
+
+Child::~Child() {
+    if (pid_ > 0) {
+        killGroup();
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+std::optional<int> Child::wait(double limitSeconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    while (pid_ > 0) {
+        int status = 0;
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (done < 0 && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() > end) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return std::nullopt;
+}
+
+void Child::killGroup() {
+    if (pid_ <= 0) return;
+    // After setsid the program leads its own group, which holds its child programs too.
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+}
+
+void makeBundle(const std::string& path, const std::string& version, std::size_t binaryBytes,
+                int resourceFiles) {
+    writeText(path + "/Contents/Info.plist", "<plist><string>" + version + "</string></plist>\n");
+    std::string binary(binaryBytes, '\0');
+    uint64_t state = std::hash<std::string>{}(version) | 1;
+    for (char& byte : binary) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        byte = static_cast<char>(state);
+    }
+    writeText(path + "/Contents/MacOS/Orlavo", binary);
+    for (int i = 0; i < resourceFiles; ++i)
+        writeText(path + "/Contents/Resources/r" + std::to_string(i) + ".txt",
+                  version + " resource " + std::to_string(i) + "\n");
+    fs::create_symlink("Resources", path + "/Contents/Current");
+}
+
+namespace {
+
+void digestBytes(uint64_t& digest, const std::string& bytes) {
+    for (const unsigned char c : bytes) {
+        digest ^= c;
+        digest *= 1099511628211ull;
+    }
+}
+
+} // namespace
+
+std::string treeDigest(const std::string& path) {
+    std::error_code error;
+    const fs::file_status top = fs::symlink_status(path, error);
+    if (error || !fs::exists(top)) return "";
+    std::vector<fs::path> entries = {path};
+    if (fs::is_directory(top))
+        for (const auto& entry : fs::recursive_directory_iterator(path))
+            entries.push_back(entry.path());
+    std::sort(entries.begin(), entries.end());
+    uint64_t digest = 14695981039346656037ull;
+    for (const fs::path& entry : entries) {
+        digestBytes(digest, fs::relative(entry, path).string() + '\0');
+        const fs::file_status status = fs::symlink_status(entry);
+        digestBytes(digest, std::to_string(static_cast<int>(status.type())) + '\0');
+        if (fs::is_symlink(status))
+            digestBytes(digest, fs::read_symlink(entry).string());
+        else if (fs::is_regular_file(status))
+            digestBytes(digest, readText(entry.string()));
+    }
+    return std::to_string(entries.size()) + ":" + std::to_string(digest);
+}
+
+std::vector<std::string> listNames(const std::string& directory) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(directory, error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> namesStartingWith(const std::string& directory,
+                                           const std::string& prefix) {
+    std::vector<std::string> names = listNames(directory);
+    std::erase_if(names, [&](const std::string& name) { return !name.starts_with(prefix); });
+    return names;
+}
+
+bool waitForFile(const std::string& path, double limitSeconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    std::error_code error;
+    while (!fs::exists(fs::symlink_status(path, error))) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+double secondsSinceEpoch() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}

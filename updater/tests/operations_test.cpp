@@ -1,0 +1,170 @@
+// The system operations on real temporary directories and real child processes.
+#include "system_operations.h"
+#include "temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Operations : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::unique_ptr<InstallOperations> ops = makeSystemOperations();
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+TEST_F(Operations, DanglingLinkIsAnEntryButNoPath) {
+    fs::create_symlink(dir / "nowhere", dir / "link");
+    EXPECT_TRUE(ops->entryExists(dir / "link"));
+    EXPECT_FALSE(ops->pathExists(dir / "link"));
+    EXPECT_FALSE(ops->entryExists(dir / "nothing"));
+}
+
+TEST_F(Operations, PathExistsForFilesAndDirectoriesThroughLinks) {
+    writeText(dir / "bundle/Contents/Info", "x");
+    fs::create_symlink(dir / "bundle", dir / "alias");
+    EXPECT_TRUE(ops->pathExists(dir / "bundle/Contents"));
+    EXPECT_TRUE(ops->pathExists(dir / "bundle/Contents/Info"));
+    EXPECT_TRUE(ops->pathExists(dir / "alias/Contents"));
+    EXPECT_FALSE(ops->pathExists(dir / "bundle/Contents/Info/Contents"));
+}
+
+TEST_F(Operations, ExchangeSwapsTwoTreesInOneStep) {
+    writeText(dir / "a/marker", "a");
+    writeText(dir / "b", "b is a file");
+    const Exchange result = ops->exchange(dir / "a", dir / "b");
+    ASSERT_EQ(result.outcome, Exchange::Outcome::done) << result.error;
+    EXPECT_EQ(readText(dir / "b/marker"), "a");
+    EXPECT_EQ(readText(dir / "a"), "b is a file");
+}
+
+TEST_F(Operations, ExchangeWithAMissingNameFailsWithTheSystemText) {
+    writeText(dir / "a/marker", "a");
+    const Exchange result = ops->exchange(dir / "a", dir / "missing");
+    EXPECT_EQ(result.outcome, Exchange::Outcome::failed);
+    EXPECT_EQ(result.error, "No such file or directory");
+    EXPECT_EQ(readText(dir / "a/marker"), "a");
+}
+
+TEST_F(Operations, MoveNeverReplacesAnExistingDestination) {
+    writeText(dir / "a/marker", "a");
+    fs::create_directory(dir / "empty");
+    writeText(dir / "file", "f");
+    EXPECT_EQ(ops->moveNoReplace(dir / "a", dir / "empty"), "File exists");
+    EXPECT_EQ(ops->moveNoReplace(dir / "file", dir / "empty"), "File exists");
+    EXPECT_EQ(ops->moveNoReplace(dir / "a", dir / "b"), std::nullopt);
+    EXPECT_EQ(readText(dir / "b/marker"), "a");
+    EXPECT_EQ(ops->moveNoReplace(dir / "a", dir / "c"), "No such file or directory");
+}
+
+TEST_F(Operations, RemoveTreeRemovesLinksButNotWhatTheyPointTo) {
+    writeText(dir / "outside/keep", "keep");
+    writeText(dir / "tree/sub/file", "x");
+    fs::create_symlink(dir / "outside", dir / "tree/sub/link");
+    ops->removeTree(dir / "tree");
+    EXPECT_EQ(names(), (std::vector<std::string>{"outside"}));
+    EXPECT_EQ(readText(dir / "outside/keep"), "keep");
+    fs::create_symlink(dir / "outside", dir / "toplink");
+    ops->removeTree(dir / "toplink");
+    EXPECT_EQ(readText(dir / "outside/keep"), "keep");
+}
+
+TEST_F(Operations, ProgramGetsEachArgumentAsOneEntry) {
+    const std::vector<std::string> hostile = {
+        "-n", "two words", "quote\"s'", "line\nbreak", "caf\xc3\xa9", "", "$(touch x)", "*"};
+    std::vector<std::string> arguments = {"-c", "printf '%s\\0' \"$@\" > \"$0\"", dir / "record"};
+    arguments.insert(arguments.end(), hostile.begin(), hostile.end());
+    const ProgramRun run = ops->runProgram("/bin/sh", arguments);
+    ASSERT_TRUE(run.started) << run.startError;
+    EXPECT_EQ(run.exitStatus, 0);
+    std::string expected;
+    for (const std::string& argument : hostile)
+        expected += argument + '\0';
+    EXPECT_EQ(readText(dir / "record"), expected);
+    EXPECT_FALSE(fs::exists(dir / "x"));
+}
+
+struct StatusCase {
+    const char* script;
+    int32_t expected;
+};
+
+class ProgramStatus : public Operations, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(ProgramStatus, IsTheExitStatusOrTheSignalNumber) {
+    const ProgramRun run = ops->runProgram("/bin/sh", {"-c", GetParam().script});
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitStatus, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProgramStatus,
+                         ::testing::Values(StatusCase{"exit 0", 0}, StatusCase{"exit 1", 1},
+                                           StatusCase{"exit 255", 255}, StatusCase{"kill -9 $$", 9},
+                                           StatusCase{"kill -15 $$", 15}));
+
+TEST_F(Operations, MissingProgramIsNotStarted) {
+    const ProgramRun run = ops->runProgram(dir / "no-such-program", {});
+    EXPECT_FALSE(run.started);
+    EXPECT_EQ(run.startError, "No such file or directory");
+    writeText(dir / "not-executable", "#!/bin/sh\n");
+    const ProgramRun denied = ops->runProgram(dir / "not-executable", {});
+    EXPECT_FALSE(denied.started);
+    EXPECT_EQ(denied.startError, "Permission denied");
+}
+
+TEST_F(Operations, DurableWriteReplacesTheWholeFileAndLeavesNoTemporary) {
+    writeText(dir / "update.log", "an older and much longer line\nsecond line\n");
+    ASSERT_TRUE(ops->writeFileDurably(dir / "update.log", "one line\n"));
+    EXPECT_EQ(readText(dir / "update.log"), "one line\n");
+    EXPECT_EQ(names(), (std::vector<std::string>{"update.log"}));
+}
+
+TEST_F(Operations, DurableWriteIntoAMissingDirectoryCreatesNothing) {
+    EXPECT_FALSE(ops->writeFileDurably(dir / "missing/update.log", "line\n"));
+    EXPECT_TRUE(names().empty());
+}
+
+TEST_F(Operations, DurableWriteOverADirectoryFailsAndRemovesItsTemporary) {
+    writeText(dir / "update.log/inside", "x");
+    EXPECT_FALSE(ops->writeFileDurably(dir / "update.log", "line\n"));
+    EXPECT_EQ(names(), (std::vector<std::string>{"update.log"}));
+    EXPECT_EQ(readText(dir / "update.log/inside"), "x");
+}
+
+TEST_F(Operations, DurableWriteReplacesALinkWithoutWritingThroughIt) {
+    writeText(dir / "elsewhere", "keep");
+    fs::create_symlink(dir / "elsewhere", dir / "update.log");
+    ASSERT_TRUE(ops->writeFileDurably(dir / "update.log", "line\n"));
+    EXPECT_FALSE(fs::is_symlink(dir / "update.log"));
+    EXPECT_EQ(readText(dir / "update.log"), "line\n");
+    EXPECT_EQ(readText(dir / "elsewhere"), "keep");
+}
+
+TEST_F(Operations, ProcessExistsUntilItIsReaped) {
+    EXPECT_TRUE(ops->processExists(getpid()));
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(ops->processExists(child));
+}
+
+TEST_F(Operations, ClockIsTheWallClock) {
+    const double now = ops->now();
+    EXPECT_NEAR(now, static_cast<double>(time(nullptr)), 2.0);
+}
+
+} // namespace

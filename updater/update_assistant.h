@@ -1,0 +1,75 @@
+#pragma once
+// The application delegate of update-assistant: it holds the four argument fields and the status
+// card, shows the card at launch and runs the install procedure once on a background worker.
+
+#include "install_operations.h"
+#include "main_loop.h"
+#include "status_card.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The child programs, as the build configures them.
+struct ChildPrograms {
+    std::string copyProgram;              // started with copyOptions, source, staging copy
+    std::vector<std::string> copyOptions; // placed before the two paths
+    std::string openProgram;              // started with the target path
+};
+
+// Where the platform lives for one assistant: all three outlive the assistant.
+struct AssistantServices {
+    InstallOperations& operations;
+    MainLoop& mainLoop;
+    ChildPrograms programs;
+};
+
+class UpdateAssistant {
+  public:
+    // arguments: program path then the four positional arguments (the caller has checked the
+    // count). Relative paths are taken against workingDirectory.
+    UpdateAssistant(const std::vector<std::string>& arguments, const std::string& workingDirectory,
+                    std::unique_ptr<StatusCard> card, AssistantServices services);
+
+    // Main thread, once, after the loop has started: shows the card, then starts install on the
+    // worker without delay.
+    void applicationDidFinishLaunching();
+
+    const std::string& target() const { return target_; }
+    const std::string& source() const { return source_; }
+    int32_t parentID() const { return parentID_; }
+    const std::string& log() const { return log_; }
+
+  private:
+    // A failed copy, swap or reopen: the error's description, and whether the staging name may
+    // still hold this run's copy (only then is it removed).
+    struct StepFailure {
+        std::string description;
+        bool removeStaging = true;
+    };
+
+    // Worker thread. Ends every path with finish().
+    void install();
+    void finish(const std::string& message, bool failed);
+    void setStatus(std::string headline, std::string detail);
+
+    // True once the host is gone; false when it is still there at the deadline.
+    bool waitForHost(double deadline);
+    std::optional<StepFailure> copyToStaging(const std::string& staging);
+    std::optional<StepFailure> swapIn(const std::string& staging, const std::string& previous);
+    std::optional<StepFailure> moveAsideThenIn(const std::string& staging,
+                                               const std::string& previous);
+    std::optional<StepFailure> reopen();
+    void failInstall(const std::string& staging, const StepFailure& failure);
+
+    std::unique_ptr<StatusCard> card_;
+    std::string target_;
+    std::string source_;
+    int32_t parentID_;
+    std::string log_;
+    InstallOperations& operations_;
+    MainLoop& mainLoop_;
+    ChildPrograms programs_;
+};
