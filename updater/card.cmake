@@ -30,7 +30,7 @@ function(updater_card_tests)
     endif()
     set(with_display ${HELPERS_TESTING_DIR}/with-display)
     # GTK keeps caches for the life of the process; leak reports there are not ours.
-    set(gtk_env "ASAN_OPTIONS=detect_leaks=0" "NO_AT_BRIDGE=1")
+    set(gtk_env "ASAN_OPTIONS=detect_leaks=0")
 
     # The GTK layer in process, on a private X server.
     add_executable(card_gtk_test ${updater_card_dir}/tests/card_gtk_test.cpp)
