@@ -344,6 +344,9 @@ void GtkCard::buildContent() {
 
 std::unique_ptr<StatusCard> makePlatformCard() {
     try {
+        // The card draws with cairo only. Without this, the first GTK program on an X server
+        // loads the GL stack to pick visuals: about 80 MiB and 0.2 s more for a 27 MiB card.
+        g_setenv("GDK_GL", "disable", FALSE);
         if (!gtk_init_check(nullptr, nullptr)) return nullptr; // no display: stay headless
         return std::make_unique<GtkCard>();
     } catch (...) {
