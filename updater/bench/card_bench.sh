@@ -32,10 +32,11 @@ measure() {
 import statistics, sys
 rows = [dict(kv.split("=") for kv in line.split()) for line in open(sys.argv[1])]
 def col(name): return sorted(float(r[name]) for r in rows)
-frame, mapped, rss = col("frame_ms"), col("map_ms"), col("maxrss_kib")
+frame, mapped, rss, cpu = col("frame_ms"), col("map_ms"), col("maxrss_kib"), col("cpu_ms")
 print(f"runs={len(rows)} exit statuses={sorted(set(r['exit'] for r in rows))}")
 print(f"first frame ms: median {statistics.median(frame):.1f}  min {frame[0]:.1f}  max {frame[-1]:.1f}")
 print(f"window mapped ms: median {statistics.median(mapped):.1f}")
+print(f"CPU ms of the program until its first frame: median {statistics.median(cpu):.1f}  min {cpu[0]:.1f}")
 print(f"peak RSS MiB: median {statistics.median(rss) / 1024:.1f}  max {rss[-1] / 1024:.1f}")
 PY
 }

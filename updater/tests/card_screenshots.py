@@ -170,7 +170,7 @@ def run_update(args, colours, name, fail, env):
     with tempfile.TemporaryDirectory() as folder:
         target, source = make_bundles(folder)
         log = os.path.join(folder, "update.log")
-        env = dict(env, CARD_STUB_COPY_SECONDS="1.5", CARD_STUB_COPY_STATUS="1" if fail else "0")
+        env = dict(env, CARD_STUB_COPY_SECONDS="2", CARD_STUB_COPY_STATUS="1" if fail else "0")
         stderr_path = os.path.join(folder, "stderr")
         with open(stderr_path, "wb") as stderr:
             process = subprocess.Popen([args.program, target, source, "0", log], env=env,
