@@ -214,11 +214,11 @@ class StatusMailbox : public std::enable_shared_from_this<StatusMailbox> {
         std::lock_guard lock(mutex_);
         pending_.emplace_back(std::move(headline), std::move(detail));
         if (scheduled_) return;
-        scheduled_ = true;
         // Default priority, like the loop's termination timer, so texts posted before it are
         // applied first; new sources of one priority run in the order they were added.
-        g_idle_add_full(G_PRIORITY_DEFAULT, deliver, new std::shared_ptr(shared_from_this()),
-                        release);
+        auto self = std::make_unique<std::shared_ptr<StatusMailbox>>(shared_from_this());
+        g_idle_add_full(G_PRIORITY_DEFAULT, deliver, self.release(), release);
+        scheduled_ = true;
     }
 
   private:
