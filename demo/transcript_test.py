@@ -13,10 +13,23 @@ import time
 TEXT = "Read this sentence aloud, please."
 
 
-def leftovers(bin_dir):
+DEMO_PROGRAMS = ("listener/shortcut-listener", "probe/selection-probe",
+                 "demo/update-assistant-demo", "probe/tests/probe_text_app")
+
+
+def leftovers(bin_dir, out_dir):
+    """Live processes of the demo's own programs from this build, or with the demo's files."""
     ps = subprocess.run(["ps", "-eo", "pid=,stat=,args="], capture_output=True, text=True).stdout
-    return [line for line in ps.splitlines()
-            if bin_dir in line and " Z" not in line and "transcript_test" not in line]
+    programs = [os.path.join(bin_dir, program) for program in DEMO_PROGRAMS]
+    found = []
+    for line in ps.splitlines():
+        pid, stat, args = (line.split(None, 2) + ["", ""])[:3]
+        if stat.startswith("Z"):
+            continue
+        if any(args.startswith(program) for program in programs) or out_dir in args:
+            if "transcript_test" not in args and "run_demo" not in args:
+                found.append(line)
+    return found
 
 
 def checks(transcript):
@@ -47,7 +60,7 @@ def main():
     results = list(checks(run.stdout))
     time.sleep(0.2)
     results.append(("exit status 0", run.returncode == 0))
-    left = leftovers(os.path.abspath(args.bin_dir))
+    left = leftovers(os.path.abspath(args.bin_dir), os.path.abspath(args.out))
     results.append(("no process left behind", not left))
     for line in left:
         print("left behind:", line)
