@@ -2,10 +2,10 @@
 // A custom shortcut and its JSON forms.
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 struct Binding {
     bool fn = false;
@@ -20,7 +20,7 @@ struct Binding {
 };
 
 // Action name to binding. Iteration order carries no meaning.
-using BindingMap = std::map<std::string, Binding, std::less<>>;
+using BindingMap = std::unordered_map<std::string, Binding>;
 
 // Decodes a bindings document. Any failure gives an empty map; never throws.
 BindingMap decodeBindings(std::string_view json) noexcept;
