@@ -33,6 +33,32 @@ std::string rec(const char* json) {
     return std::string("record:") + json + "\n";
 }
 
+// The record lines the scenarios expect, named by held modifiers and label.
+const std::string kLineFnCaps =
+    rec(R"({"fn":true,"control":false,"option":false,"shift":false,"command":false,)"
+        R"("keyCode":57,"keyLabel":"Caps Lock"})");
+const std::string kLineCommandA =
+    rec(R"({"fn":false,"control":false,"option":false,"shift":false,"command":true,)"
+        R"("keyCode":0,"keyLabel":"A"})");
+const std::string kLineShiftCommandQ =
+    rec(R"({"fn":false,"control":false,"option":false,"shift":true,"command":true,)"
+        R"("keyCode":12,"keyLabel":"Q"})");
+const std::string kLineFnControlNone =
+    rec(R"({"fn":true,"control":true,"option":false,"shift":false,"command":false,)"
+        R"("keyLabel":""})");
+const std::string kLineFnControlA =
+    rec(R"({"fn":true,"control":true,"option":false,"shift":false,"command":false,)"
+        R"("keyCode":0,"keyLabel":"A"})");
+const std::string kLineControlCommandA =
+    rec(R"({"fn":false,"control":true,"option":false,"shift":false,"command":true,)"
+        R"("keyCode":0,"keyLabel":"A"})");
+const std::string kLineCommandSharp =
+    rec(R"({"fn":false,"control":false,"option":false,"shift":false,"command":true,)"
+        R"("keyCode":27,"keyLabel":"SS"})");
+const std::string kLineCommandAccented =
+    rec(R"({"fn":false,"control":false,"option":false,"shift":false,"command":true,)"
+        R"("keyCode":28,"keyLabel":"É\/\"\\"})");
+
 const std::vector<Scenario> kScenarios = {
     {"ReplacementBindings",
      {{"read", kFnOption}, {"translate", kFnCaps}},
@@ -71,86 +97,32 @@ const std::vector<Scenario> kScenarios = {
     {"RecordModeWeightsTiesAndEscape",
      {},
      true,
-     {{12,
-       57,
-       0x810000,
-       "",
-       true,
-       {rec(R"({"fn":true,"control":false,"option":false,"shift":false,"command":false,)"
-            R"("keyCode":57,"keyLabel":"Caps Lock"})")}},
+     {{12, 57, 0x810000, "", true, {kLineFnCaps}},
       {10, 0, 0x20000, "a", false, {}},
-      {10,
-       0,
-       0x100000,
-       "a",
-       true,
-       {rec(R"({"fn":false,"control":false,"option":false,"shift":false,"command":true,)"
-            R"("keyCode":0,"keyLabel":"A"})")}},
+      {10, 0, 0x100000, "a", true, {kLineCommandA}},
       {10, 53, 0, "", true, {"record-cancel\n"}},
-      {10,
-       12,
-       0x120000,
-       "q",
-       true,
-       {rec(R"({"fn":false,"control":false,"option":false,"shift":true,"command":true,)"
-            R"("keyCode":12,"keyLabel":"Q"})")}}}},
+      {10, 12, 0x120000, "q", true, {kLineShiftCommandQ}}}},
     {"RecordModeModifierOnlyThenKey",
      {},
      true,
      {{12, 59, 0x40000, "", false, {}},
-      {12,
-       63,
-       0x840000,
-       "",
-       false,
-       {rec(R"({"fn":true,"control":true,"option":false,"shift":false,"command":false,)"
-            R"("keyLabel":""})")}},
-      {10,
-       0,
-       0x840000,
-       "a",
-       true,
-       {rec(R"({"fn":true,"control":true,"option":false,"shift":false,"command":false,)"
-            R"("keyCode":0,"keyLabel":"A"})")}},
-      {10,
-       0,
-       0x840000,
-       "a",
-       true,
-       {rec(R"({"fn":true,"control":true,"option":false,"shift":false,"command":false,)"
-            R"("keyCode":0,"keyLabel":"A"})")}},
+      {12, 63, 0x840000, "", false, {kLineFnControlNone}},
+      {10, 0, 0x840000, "a", true, {kLineFnControlA}},
+      {10, 0, 0x840000, "a", true, {kLineFnControlA}},
       {11, 0, 0x840000, "", false, {}},
       {12, 63, 0x40000, "", false, {}},
       {12, 59, 0, "", false, {}}}},
     {"RecordModeLowerWeightReportsNothing",
      {},
      true,
-     {{10,
-       0,
-       0x140000,
-       "a",
-       true,
-       {rec(R"({"fn":false,"control":true,"option":false,"shift":false,"command":true,)"
-            R"("keyCode":0,"keyLabel":"A"})")}},
+     {{10, 0, 0x140000, "a", true, {kLineControlCommandA}},
       {10, 1, 0x40000, "s", true, {}},
       {12, 58, 0x1C0000, "", false, {}}}},
     {"RecordLabelsAreFullyUpperCased",
      {},
      true,
-     {{10,
-       27,
-       0x100000,
-       "ß",
-       true,
-       {rec(R"({"fn":false,"control":false,"option":false,"shift":false,"command":true,)"
-            R"("keyCode":27,"keyLabel":"SS"})")}},
-      {10,
-       28,
-       0x100000,
-       "é/\"\\",
-       true,
-       {rec(R"({"fn":false,"control":false,"option":false,"shift":false,"command":true,)"
-            R"("keyCode":28,"keyLabel":"É\/\"\\"})")}}}},
+     {{10, 27, 0x100000, "ß", true, {kLineCommandSharp}},
+      {10, 28, 0x100000, "é/\"\\", true, {kLineCommandAccented}}}},
 };
 
 class CustomScenario : public ListenerTest, public ::testing::WithParamInterface<Scenario> {};
