@@ -1,15 +1,16 @@
 #pragma once
-// The listener state: module-level variables, touched only by the main thread.
+// The listener state: one value holding every variable the recognizers share, with one
+// module-level instance that only the main thread touches.
 
 #include "binding.h"
 #include "lock_state.h"
+#include "streams.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <memory_resource>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 // Hashes std::string and std::string_view alike, so look-ups need no allocation. FNV-1a:
@@ -23,13 +24,46 @@ struct NameHash {
         return static_cast<size_t>(hash);
     }
 };
-// Its nodes come from a pool that keeps freed nodes, so arming and disarming do not reach the
-// heap once the set has been as large as it gets.
 struct NameEqual {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
 };
-using NameSet = std::pmr::unordered_set<std::pmr::string, NameHash, NameEqual>;
+
+// The custom bindings that have triggered and not been disarmed since. A name keeps its entry
+// once it has been armed, so arming and disarming it again never reach the heap.
+class ArmedNames {
+  public:
+    bool contains(std::string_view name) const {
+        auto entry = names_.find(name);
+        return entry != names_.end() && entry->second;
+    }
+    // False when the name was armed already.
+    bool arm(const std::string& name) {
+        auto entry = names_.find(std::string_view(name));
+        if (entry == names_.end()) entry = names_.emplace(name, false).first;
+        if (entry->second) return false;
+        entry->second = true;
+        ++armed_;
+        return true;
+    }
+    void disarm(std::string_view name) {
+        if (armed_ == 0) return;
+        if (auto entry = names_.find(name); entry != names_.end() && entry->second) {
+            entry->second = false;
+            --armed_;
+        }
+    }
+    bool empty() const noexcept { return armed_ == 0; }
+    // Forgets every name, for a new set of bindings.
+    void clear() noexcept {
+        names_.clear();
+        armed_ = 0;
+    }
+
+  private:
+    std::unordered_map<std::string, bool, NameHash, NameEqual> names_;
+    size_t armed_ = 0;
+};
 
 // Event types and flag bits, in the numbering of Quartz event services.
 inline constexpr int32_t kKeyDown = 10;
@@ -45,24 +79,31 @@ inline constexpr uint64_t kFlagFn = 0x800000;
 
 inline constexpr int64_t kKeyEscape = 53;
 
-extern int64_t globeKey;
-extern int64_t capsKey;
-extern bool optionAlias;
-extern bool selfTesting;
-extern std::vector<std::string> observed;
-extern std::vector<bool> restoredStates;
-// The lock-state connection; null means none.
-extern LockState* hidConnection;
-extern bool capsLock;
-extern bool recording;
-extern BindingMap bindings;
-extern NameSet customArmed;
-extern int64_t recordingWeight;
-extern bool globeDown;
-extern bool fnCmdArmed;
-extern bool translateArmed;
 // Key down, key up and flags changed.
 inline constexpr uint64_t mask = 0x1C00;
 
-// Puts every variable back to its value before start-up (tests start from here).
-void resetListenerState();
+// A fresh value is the state before start-up; start-up and tests begin by assigning one.
+struct ListenerState {
+    int64_t globeKey = 63;
+    int64_t capsKey = 57;
+    bool optionAlias = false;
+    // The macOS event tap once it is created (a CFMachPortRef, opaque here); null otherwise.
+    void* activeTap = nullptr;
+    bool selfTesting = false;
+    std::vector<std::string> observed;
+    std::vector<bool> restoredStates;
+    // The Caps Lock lock-state connection; null means none, and every restore then fails.
+    LockState* hidConnection = nullptr;
+    bool capsLock = false;
+    bool recording = false;
+    BindingMap bindings;
+    ArmedNames customArmed;
+    int64_t recordingWeight = 0;
+    bool globeDown = false;
+    bool fnCmdArmed = false;
+    bool translateArmed = false;
+    // Where protocol lines and diagnostics go; never null.
+    Streams* output = &processStreams();
+};
+
+extern ListenerState listener;
