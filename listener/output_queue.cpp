@@ -74,6 +74,7 @@ void OutputQueue::compact() {
 }
 
 OutputQueue::Flush OutputQueue::flush() {
+    if (fd_ < 0) discard();
     while (pending()) {
         pollfd ready{fd_, POLLOUT, 0};
         const int polled = ::poll(&ready, 1, 0);
