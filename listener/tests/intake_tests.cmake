@@ -31,3 +31,16 @@ if(HELPERS_PLATFORM STREQUAL "linux")
                      $<TARGET_FILE:intake_end_to_end_tests> $<TARGET_FILE:shortcut-listener>)
     set_tests_properties(intake_end_to_end PROPERTIES LABELS integration TIMEOUT 300)
 endif()
+
+if(HELPERS_PLATFORM STREQUAL "linux")
+    add_executable(intake_host_reader_tests
+        ${intake_tests_dir}/intake_host_reader_test.cpp
+        ${intake_tests_dir}/intake_x_session.cpp
+    )
+    target_link_libraries(intake_host_reader_tests PRIVATE PkgConfig::INTAKE_XTEST GTest::gtest)
+    add_dependencies(intake_host_reader_tests shortcut-listener)
+    add_test(NAME intake_host_reader
+             COMMAND ${HELPERS_TESTING_DIR}/with-display --
+                     $<TARGET_FILE:intake_host_reader_tests> $<TARGET_FILE:shortcut-listener>)
+    set_tests_properties(intake_host_reader PROPERTIES LABELS integration TIMEOUT 600)
+endif()
