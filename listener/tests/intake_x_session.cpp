@@ -117,7 +117,7 @@ std::optional<int> ListenerProcess::waitExit(std::chrono::milliseconds timeout) 
             pid_ = -1;
             return status;
         }
-        usleep(10000);
+        usleep(1000); // fine enough to time an exit
     } while (millisecondsLeft(deadline) > 0);
     return std::nullopt;
 }
