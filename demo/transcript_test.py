@@ -54,7 +54,7 @@ def main():
     args = parser.parse_args()
     run = subprocess.run([args.with_display, "--dbus", "--", sys.executable, args.demo,
                           "--bin-dir", args.bin_dir, "--out", args.out],
-                         capture_output=True, text=True, timeout=150)
+                         capture_output=True, text=True, timeout=600)
     print(run.stdout)
     print(run.stderr, file=sys.stderr)
     results = list(checks(run.stdout))
