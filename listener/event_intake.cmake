@@ -18,6 +18,7 @@ else()
     set(LISTENER_INTAKE_SOURCES
         ${intake_dir}/event_intake_x11.cpp
         ${intake_dir}/intake_keys_x11.cpp
+        ${intake_dir}/key_labels_x11.cpp
         ${intake_dir}/keymap.cpp
     )
     set(LISTENER_INTAKE_LIBRARIES PkgConfig::INTAKE_X11)

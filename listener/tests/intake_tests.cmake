@@ -12,8 +12,11 @@ add_executable(intake_unit_tests
 if(HELPERS_PLATFORM STREQUAL "linux")
     target_sources(intake_unit_tests PRIVATE
         ${intake_tests_dir}/intake_keys_test.cpp
+        ${intake_tests_dir}/key_labels_test.cpp
         ${intake_dir}/intake_keys_x11.cpp
+        ${intake_dir}/key_labels_x11.cpp
     )
+    target_link_libraries(intake_unit_tests PRIVATE PkgConfig::INTAKE_X11)
 endif()
 target_include_directories(intake_unit_tests PRIVATE ${intake_dir})
 target_link_libraries(intake_unit_tests PRIVATE GTest::gtest_main)
