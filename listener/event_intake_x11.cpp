@@ -55,6 +55,7 @@ int noteRefusedGrab(Display*, XErrorEvent* error) {
 struct KeyGrab {
     unsigned code;
     unsigned modifiers;
+    friend bool operator==(const KeyGrab&, const KeyGrab&) = default;
 };
 
 // Refused grabs are asked for again after these waits, doubling up to the longest.
@@ -177,7 +178,8 @@ class X11Intake {
     std::array<std::optional<bool>, kXKeyCodeCount> withhold_{};
     // For a Caps Lock key whose press was withheld: the lock state its release must leave.
     std::array<std::optional<bool>, kXKeyCodeCount> capsLockToKeep_{};
-    std::vector<unsigned> grabbedKeys_;
+    // Every grab asked for under the current keymap, held or refused.
+    std::vector<KeyGrab> grabs_;
     // Grabs another client held when they were asked for, and when to ask again.
     std::vector<KeyGrab> refusedGrabs_;
     std::chrono::milliseconds grabRetryWait_{kFirstGrabRetry};
@@ -212,8 +214,9 @@ std::optional<std::string> X11Intake::open() {
     XISelectEvents(display, DefaultRootWindow(display), &selection, 1);
     constexpr unsigned kKeymapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
     XkbSelectEvents(display, XkbUseCoreKbd, kKeymapChanges, kKeymapChanges);
+    // Modifier changes, and group changes for the labels.
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask,
-                          XkbModifierStateMask);
+                          XkbModifierStateMask | XkbGroupStateMask);
     readKeyboard();
     // The state is asked for once: later, a query would answer with the state after events
     // still queued for the watcher, while the notifications bring each change in key order.
@@ -262,18 +265,11 @@ void X11Intake::readKeyboard() {
 }
 
 void X11Intake::grabKeys() {
-    Display* display = grabber_.get();
-    const Window root = DefaultRootWindow(display);
-    for (const unsigned code : grabbedKeys_) {
-        XUngrabKey(display, static_cast<int>(code), AnyModifier, root);
-    }
-    grabbedKeys_.clear();
     std::vector<KeyGrab> grabs;
     for (const GrabRequest& request : grabPlan(bindings, recording, masks_)) {
         for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
             const XKeyInfo& info = tracker_.key(code);
             if (info.fnKey || info.macKey != request.macKey) continue;
-            grabbedKeys_.push_back(code);
             if (request.anyModifiers) {
                 grabs.push_back(KeyGrab{code, AnyModifier});
                 continue;
@@ -282,6 +278,15 @@ void X11Intake::grabKeys() {
                 grabs.push_back(KeyGrab{code, modifiers});
         }
     }
+    // Grabs that stay are asked for again, never let go first, so that no key slips through
+    // while the keymap changes (the server sends such a change when another keyboard types).
+    Display* display = grabber_.get();
+    const Window root = DefaultRootWindow(display);
+    for (const KeyGrab& old : grabs_) {
+        if (std::find(grabs.begin(), grabs.end(), old) == grabs.end())
+            XUngrabKey(display, static_cast<int>(old.code), old.modifiers, root);
+    }
+    grabs_ = grabs;
     const bool refusedBefore = !refusedGrabs_.empty();
     refusedGrabs_ = tryGrabs(grabs);
     grabRetryWait_ = kFirstGrabRetry;

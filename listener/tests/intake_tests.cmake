@@ -34,3 +34,17 @@ if(HELPERS_PLATFORM STREQUAL "linux")
                      $<TARGET_FILE:intake_end_to_end_tests> $<TARGET_FILE:shortcut-listener>)
     set_tests_properties(intake_end_to_end PROPERTIES LABELS integration TIMEOUT 300)
 endif()
+
+if(HELPERS_PLATFORM STREQUAL "linux")
+    # Release orders, overlapping listeners, moved keys and layout groups, bursts.
+    add_executable(intake_host_cases_tests
+        ${intake_tests_dir}/intake_host_cases_test.cpp
+        ${intake_tests_dir}/intake_x_session.cpp
+    )
+    target_link_libraries(intake_host_cases_tests PRIVATE PkgConfig::INTAKE_XTEST GTest::gtest)
+    add_dependencies(intake_host_cases_tests shortcut-listener)
+    add_test(NAME intake_host_cases
+             COMMAND ${HELPERS_TESTING_DIR}/with-display --
+                     $<TARGET_FILE:intake_host_cases_tests> $<TARGET_FILE:shortcut-listener>)
+    set_tests_properties(intake_host_cases PROPERTIES LABELS integration TIMEOUT 600)
+endif()

@@ -74,6 +74,13 @@ class XSession {
     bool capsLocked();
     // Maps the key code to the XF86Fn keysym, as `xmodmap -e 'keycode 200 = XF86Fn'` does.
     bool mapToFn(unsigned keyCode);
+    // Loads a keymap with `setxkbmap ARGS...`; true when it ran and succeeded.
+    static bool setxkbmap(const std::vector<std::string>& args);
+    // Makes the layout group (0 for the first layout) the locked, active one.
+    void lockGroup(unsigned group);
+    // Sends a key event without waiting for the server; flush() sends what is queued.
+    void send(unsigned keyCode, bool press);
+    void flush();
 
   private:
     _XDisplay* display_ = nullptr;
