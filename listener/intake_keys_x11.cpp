@@ -49,8 +49,10 @@ void XKeyTracker::rawKey(unsigned xKeyCode, bool press) {
     if (!info.macKey) return;
     if (reportsFlagsChange(info)) {
         if (press && wasDown) return; // modifiers report changes, not repeats
-        if (press && info.capsLockKey) lockedOverride_.reset();
+        // A press toggles the state the event source last asked for, even when the server
+        // has not carried the request out yet; from then on the server's notifications count.
         pending_ = Pending{xKeyCode, press, capsLocked()};
+        if (press && info.capsLockKey) lockedOverride_.reset();
         return;
     }
     sink_(xKeyCode, press,

@@ -218,9 +218,14 @@ TEST_F(HostCases, LabelsComeFromTheActiveGroup) {
         R"(record:{"fn":false,"control":true,"option":false,"shift":true,"command":false,"keyCode":18,"keyLabel":"!"})");
 }
 
-// Chords sent back to back, without waiting for the server between events.
-TEST_F(HostCases, ABurstOfTranslateChordsGivesOneLineEach) {
+// Chords sent back to back, without waiting for the server between events, with Caps Lock on
+// and off.
+class Burst : public HostCases, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Burst, OfTranslateChordsGivesOneLineEachAndKeepsCapsLock) {
     constexpr int kChords = 2000;
+    const bool capsOn = GetParam();
+    session.setCapsLocked(capsOn);
     ListenerProcess& listener = start({});
     for (int chord = 0; chord < kChords; ++chord) {
         session.send(xkey::fn, true);
@@ -239,8 +244,11 @@ TEST_F(HostCases, ABurstOfTranslateChordsGivesOneLineEach) {
         ++translates;
     EXPECT_EQ(line, "speak");
     EXPECT_EQ(translates, kChords);
-    EXPECT_FALSE(session.capsLocked());
+    EXPECT_EQ(session.capsLocked(), capsOn);
 }
+
+INSTANTIATE_TEST_SUITE_P(CapsLock, Burst, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "On" : "Off"; });
 
 } // namespace
 
