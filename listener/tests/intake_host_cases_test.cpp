@@ -4,6 +4,7 @@
 // chords injected at machine speed. Key code 200 is mapped to XF86Fn.
 //   intake_host_cases_tests PATH-TO-shortcut-listener [gtest options]
 
+#include "intake_raw_counter.h"
 #include "intake_x_session.h"
 
 #include <gtest/gtest.h>
@@ -227,6 +228,8 @@ TEST_P(Burst, OfTranslateChordsGivesOneLineEachAndKeepsCapsLock) {
     const bool capsOn = GetParam();
     session.setCapsLocked(capsOn);
     ListenerProcess& listener = start({});
+    RawPressCounter server;
+    ASSERT_TRUE(server.ok());
     for (int chord = 0; chord < kChords; ++chord) {
         session.send(xkey::fn, true);
         session.send(xkey::capsLock, true);
@@ -238,6 +241,8 @@ TEST_P(Burst, OfTranslateChordsGivesOneLineEachAndKeepsCapsLock) {
     session.send(xkey::control, false);
     session.send(xkey::fn, false);
     session.flush();
+    // Every chord reached the server: a line missing below is the listener's loss.
+    EXPECT_EQ(server.pressesUntil(xkey::capsLock, xkey::control), kChords);
     int translates = 0;
     std::optional<std::string> line;
     while ((line = listener.nextLine(30s)) && *line == "translate")

@@ -39,9 +39,11 @@ if(HELPERS_PLATFORM STREQUAL "linux")
     # Release orders, overlapping listeners, moved keys and layout groups, bursts.
     add_executable(intake_host_cases_tests
         ${intake_tests_dir}/intake_host_cases_test.cpp
+        ${intake_tests_dir}/intake_raw_counter.cpp
         ${intake_tests_dir}/intake_x_session.cpp
     )
-    target_link_libraries(intake_host_cases_tests PRIVATE PkgConfig::INTAKE_XTEST GTest::gtest)
+    target_link_libraries(intake_host_cases_tests PRIVATE PkgConfig::INTAKE_XTEST
+                          PkgConfig::INTAKE_X11 GTest::gtest)
     add_dependencies(intake_host_cases_tests shortcut-listener)
     add_test(NAME intake_host_cases
              COMMAND ${HELPERS_TESTING_DIR}/with-display --
