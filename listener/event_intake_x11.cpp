@@ -416,9 +416,7 @@ void X11Intake::handleRaw(XGenericEventCookie& cookie) {
     if (!XGetEventData(watcher_.get(), &cookie)) return;
     if (cookie.evtype == XI_RawKeyPress || cookie.evtype == XI_RawKeyRelease) {
         const auto* raw = static_cast<const XIRawEvent*>(cookie.data);
-        const auto code = static_cast<unsigned>(raw->detail);
-        const bool press = cookie.evtype == XI_RawKeyPress;
-        tracker_.rawKey(code, press);
+        tracker_.rawKey(static_cast<unsigned>(raw->detail), cookie.evtype == XI_RawKeyPress);
     }
     XFreeEventData(watcher_.get(), &cookie);
 }
