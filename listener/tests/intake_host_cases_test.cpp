@@ -123,6 +123,20 @@ INSTANTIATE_TEST_SUITE_P(CapsLockAndBinding, FnReleasedFirst,
                                     (std::get<1>(info.param) ? "Custom" : "Default");
                          });
 
+TEST_F(HostCases, RecordModeWritesOneLinePerFnCapsLockChord) {
+    ListenerProcess& recorder = start({"--record"});
+    for (int chord = 0; chord < 2; ++chord) {
+        session.press(xkey::fn);
+        session.tap(xkey::capsLock);
+        session.release(xkey::fn);
+    }
+    session.tap(xkey::escape); // the sentinel: nothing written in between
+    const std::string caps =
+        R"(record:{"fn":true,"control":false,"option":false,"shift":false,"command":false,"keyCode":57,"keyLabel":"Caps Lock"})";
+    EXPECT_EQ(lines(recorder, 3), (std::vector<std::string>{caps, caps, "record-cancel"}));
+    EXPECT_FALSE(session.capsLocked());
+}
+
 TEST_F(HostCases, ASecondListenerGetsTheGrabsOnceTheFirstHasEnded) {
     ListenerProcess& first = start({"--bindings", kControlR});
     listeners.push_back(std::make_unique<ListenerProcess>(
