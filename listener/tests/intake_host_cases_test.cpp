@@ -233,6 +233,21 @@ TEST_F(HostCases, LabelsComeFromTheActiveGroup) {
         R"(record:{"fn":false,"control":true,"option":false,"shift":true,"command":false,"keyCode":18,"keyLabel":"!"})");
 }
 
+// AltGr is the right Option key of a Mac keyboard: it sets the Option flag, and labels ignore
+// it as AppKit's ignore Option.
+TEST_F(HostCases, AltGrIsOption) {
+    useLayout({"-layout", "de"});
+    constexpr unsigned kXKeyRightAlt = 108, kXKeyE = 26;
+    ListenerProcess& recorder = start({"--record"});
+    session.press(kXKeyRightAlt);
+    session.tap(kXKeyE);
+    session.releaseAll();
+    EXPECT_EQ(
+        lines(recorder, 1),
+        std::vector<std::string>{
+            R"(record:{"fn":false,"control":false,"option":true,"shift":false,"command":false,"keyCode":14,"keyLabel":"E"})"});
+}
+
 // Chords sent back to back, without waiting for the server between events, with Caps Lock on
 // and off.
 class Burst : public HostCases, public ::testing::WithParamInterface<bool> {};
