@@ -9,6 +9,7 @@
 #include "event_intake.h"
 
 #include "intake_keys_x11.h"
+#include "key_labels_x11.h"
 #include "keymap.h"
 #include "recognizer.h"
 #include "state.h"
@@ -21,12 +22,15 @@
 #include <X11/keysym.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,15 +45,27 @@ struct KeyboardFreer {
 };
 using KeyboardHandle = std::unique_ptr<XkbDescRec, KeyboardFreer>;
 
-// Refused grabs, counted by the error handler installed around the grab requests only.
-int refusedGrabs = 0;
-int countRefusedGrab(Display*, XErrorEvent* error) {
-    if (error->request_code == X_GrabKey) ++refusedGrabs;
+// The serial numbers of refused grab requests, noted by the error handler installed around
+// the grab requests only.
+std::vector<unsigned long> refusedSerials;
+int noteRefusedGrab(Display*, XErrorEvent* error) {
+    if (error->request_code == X_GrabKey) refusedSerials.push_back(error->serial);
     return 0;
 }
 
 // Where the display-lost handler reports; Xlib gives the handler no context of its own.
 Streams* lostDisplayReport = nullptr;
+
+// One passive grab on the root window: a key code under a modifier mask (or AnyModifier).
+struct KeyGrab {
+    unsigned code;
+    unsigned modifiers;
+    friend bool operator==(const KeyGrab&, const KeyGrab&) = default;
+};
+
+// Refused grabs are asked for again after these waits, doubling up to the longest.
+constexpr std::chrono::milliseconds kFirstGrabRetry{50};
+constexpr std::chrono::milliseconds kLongestGrabRetry{500};
 
 // The server went away: nothing more can be watched. Xlib would exit on return anyway.
 int displayLost(Display*) {
@@ -58,12 +74,73 @@ int displayLost(Display*) {
     std::_Exit(1);
 }
 
-std::string labelOf(KeySym keysym) {
-    std::array<char, 16> buffer{};
-    const int size =
-        xkb_keysym_to_utf8(static_cast<xkb_keysym_t>(keysym), buffer.data(), buffer.size());
-    // The size counts the terminating NUL; 0 means the keysym has no characters.
-    return size > 1 ? std::string(buffer.data(), static_cast<size_t>(size - 1)) : std::string();
+// The key's own group for an effective group beyond its groups, as the server picks it.
+unsigned keyGroup(XkbDescPtr keyboard, KeyCode code, unsigned group) {
+    const unsigned groups = XkbKeyNumGroups(keyboard, code);
+    if (group < groups) return group;
+    const unsigned info = XkbKeyGroupInfo(keyboard, code);
+    switch (XkbOutOfRangeGroupAction(info)) {
+    case XkbClampIntoRange:
+        return groups - 1;
+    case XkbRedirectIntoRange: {
+        const unsigned target = XkbOutOfRangeGroupNumber(info);
+        return target < groups ? target : 0;
+    }
+    default:
+        return group % groups;
+    }
+}
+
+// The level that Shift alone selects in the key's type for that group; 0 without Shift.
+unsigned shiftLevel(XkbDescPtr keyboard, KeyCode code, unsigned group) {
+    const XkbKeyTypePtr type = XkbKeyKeyType(keyboard, code, group);
+    if (!type) return 0;
+    for (int entry = 0; entry < type->map_count; ++entry) {
+        const XkbKTMapEntryRec& map = type->map[entry];
+        if (map.active && map.mods.mask == ShiftMask) return map.level;
+    }
+    return 0;
+}
+
+KeySym keysymAt(XkbDescPtr keyboard, KeyCode code, unsigned group, unsigned level) {
+    if (level >= static_cast<unsigned>(XkbKeyGroupWidth(keyboard, code, group))) return NoSymbol;
+    return XkbKeySymEntry(keyboard, code, level, group);
+}
+
+// What a key-down of the key shows in the effective group, with or without Shift, ignoring
+// every other modifier (AltGr included), as AppKit's characters ignoring modifiers do.
+std::string labelAt(XkbDescPtr keyboard, KeyCode code, unsigned effectiveGroup, bool shifted) {
+    if (XkbKeyNumGroups(keyboard, code) == 0) return std::string();
+    const unsigned group = keyGroup(keyboard, code, effectiveGroup);
+    const KeySym keysym =
+        keysymAt(keyboard, code, group, shifted ? shiftLevel(keyboard, code, group) : 0);
+    std::string label = keysymLabel(static_cast<uint32_t>(keysym));
+    if (!label.empty() || !isKeypadKeysym(static_cast<uint32_t>(keysym))) return label;
+    // A Mac keypad has no Num Lock: its keys always give their digits and signs.
+    const int width = XkbKeyGroupWidth(keyboard, code, group);
+    for (int level = 0; level < width; ++level) {
+        const auto other = static_cast<uint32_t>(keysymAt(keyboard, code, group, level));
+        if (isKeypadKeysym(other) && !(label = keysymLabel(other)).empty()) return label;
+    }
+    return label;
+}
+
+KeyLabels labelsOf(XkbDescPtr keyboard, KeyCode code) {
+    KeyLabels labels;
+    for (unsigned group = 0; group < kXkbGroupCount; ++group) {
+        labels.byGroup[group] = {labelAt(keyboard, code, group, false),
+                                 labelAt(keyboard, code, group, true)};
+    }
+    return labels;
+}
+
+// Caps Lock and Escape are known by their keysyms wherever the layout puts them; every other
+// key by its physical position.
+std::optional<int64_t> macKeyOf(unsigned code, KeySym keysym) {
+    if (keysym == XKB_KEY_XF86Fn) return kMacKeyFn;
+    if (keysym == XK_Caps_Lock) return kMacKeyCapsLock;
+    if (keysym == XK_Escape) return kMacKeyEscape;
+    return macKeyFromXKeyCode(code);
 }
 
 // Two connections. The watcher selects raw key events and XKB notifications and never grabs,
@@ -89,6 +166,10 @@ class X11Intake {
     void waitForEvents();
     void readKeyboard();
     void grabKeys();
+    std::vector<KeyGrab> tryGrabs(const std::vector<KeyGrab>& grabs);
+    void retryRefusedGrabs();
+    int msUntilGrabRetry() const;
+    void keepCapsLockAfterRelease(unsigned xKeyCode);
     void drainWatcher();
     void drainGrabber();
     void handleWatched(XEvent& event);
@@ -108,7 +189,14 @@ class X11Intake {
     XModifierMasks masks_;
     // Each key's answer to its latest raw press, taken by the grabbed press it decides.
     std::array<std::optional<bool>, kXKeyCodeCount> withhold_{};
-    std::vector<unsigned> grabbedKeys_;
+    // For a Caps Lock key whose press was withheld: the lock state its release must leave.
+    std::array<std::optional<bool>, kXKeyCodeCount> capsLockToKeep_{};
+    // Every grab asked for under the current keymap, held or refused.
+    std::vector<KeyGrab> grabs_;
+    // Grabs another client held when they were asked for, and when to ask again.
+    std::vector<KeyGrab> refusedGrabs_;
+    std::chrono::milliseconds grabRetryWait_{kFirstGrabRetry};
+    std::chrono::steady_clock::time_point nextGrabRetry_{};
 };
 
 std::optional<std::string> X11Intake::open() {
@@ -140,14 +228,21 @@ std::optional<std::string> X11Intake::open() {
     XISelectEvents(display, DefaultRootWindow(display), &selection, 1);
     constexpr unsigned kKeymapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
     XkbSelectEvents(display, XkbUseCoreKbd, kKeymapChanges, kKeymapChanges);
+    // Modifier changes, and group changes for the labels.
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask,
-                          XkbModifierStateMask);
+                          XkbModifierStateMask | XkbGroupStateMask);
     readKeyboard();
+    // The state is asked for once: later, a query would answer with the state after events
+    // still queued for the watcher, while the notifications bring each change in key order.
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
+        tracker_.setState(XkbModifiers{state.mods, state.locked_mods, state.group});
+    }
     XSync(display, False);
     return std::nullopt;
 }
 
-// Reads the key tables, the modifier placement and the state, then grabs for the new tables.
+// Reads the key tables and the modifier placement, then grabs for the new tables.
 void X11Intake::readKeyboard() {
     Display* display = watcher_.get();
     KeyboardHandle keyboard(
@@ -166,8 +261,8 @@ void X11Intake::readKeyboard() {
             XKeyInfo& info = keys[code];
             info.fnKey = keysym == XKB_KEY_XF86Fn;
             info.capsLockKey = keysym == XK_Caps_Lock;
-            info.macKey = info.fnKey ? std::optional<int64_t>(kMacKeyFn) : macKeyFromXKeyCode(code);
-            info.label = labelOf(keysym);
+            info.macKey = macKeyOf(code, keysym);
+            info.labels = labelsOf(keyboard.get(), keyCode);
             modmap[code] = keyboard->map->modmap ? keyboard->map->modmap[code] : 0;
             levelZero[code] = keysym;
         }
@@ -180,46 +275,89 @@ void X11Intake::readKeyboard() {
         return bits;
     });
     tracker_.setKeys(keys, masks_);
-    XkbStateRec state{};
-    if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
-        tracker_.setState(XkbModifiers{state.mods, state.locked_mods});
-    }
     grabKeys();
 }
 
 void X11Intake::grabKeys() {
-    Display* display = grabber_.get();
-    const Window root = DefaultRootWindow(display);
-    for (const unsigned code : grabbedKeys_) {
-        XUngrabKey(display, static_cast<int>(code), AnyModifier, root);
-    }
-    grabbedKeys_.clear();
-    XSync(display, False);
-    refusedGrabs = 0;
-    XErrorHandler previous = XSetErrorHandler(countRefusedGrab);
+    std::vector<KeyGrab> grabs;
     for (const GrabRequest& request : grabPlan(state_.bindings, state_.recording, masks_)) {
         for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
             const XKeyInfo& info = tracker_.key(code);
             if (info.fnKey || info.macKey != request.macKey) continue;
-            grabbedKeys_.push_back(code);
-            const auto grab = [&](unsigned modifiers) {
-                XGrabKey(display, static_cast<int>(code), modifiers, root, False, GrabModeAsync,
-                         GrabModeSync);
-            };
             if (request.anyModifiers) {
-                grab(AnyModifier);
+                grabs.push_back(KeyGrab{code, AnyModifier});
                 continue;
             }
             for (const unsigned modifiers : grabVariants(request.modifiers, masks_))
-                grab(modifiers);
+                grabs.push_back(KeyGrab{code, modifiers});
         }
+    }
+    // Grabs that stay are asked for again, never let go first, so that no key slips through
+    // while the keymap changes (the server sends such a change when another keyboard types).
+    Display* display = grabber_.get();
+    const Window root = DefaultRootWindow(display);
+    for (const KeyGrab& old : grabs_) {
+        if (std::find(grabs.begin(), grabs.end(), old) == grabs.end())
+            XUngrabKey(display, static_cast<int>(old.code), old.modifiers, root);
+    }
+    grabs_ = grabs;
+    const bool refusedBefore = !refusedGrabs_.empty();
+    refusedGrabs_ = tryGrabs(grabs);
+    grabRetryWait_ = kFirstGrabRetry;
+    nextGrabRetry_ = std::chrono::steady_clock::now() + grabRetryWait_;
+    if (!refusedGrabs_.empty() && !refusedBefore) {
+        report("another X client holds key grabs; " + std::to_string(refusedGrabs_.size()) +
+               " grabs refused, those keys are watched but not withheld until they are free\n");
+    } else if (refusedGrabs_.empty() && refusedBefore) {
+        report("refused key grabs obtained; those keys are withheld again\n");
+    }
+}
+
+// Asks for each grab; gives those that another client holds.
+std::vector<KeyGrab> X11Intake::tryGrabs(const std::vector<KeyGrab>& grabs) {
+    Display* display = grabber_.get();
+    const Window root = DefaultRootWindow(display);
+    XSync(display, False);
+    refusedSerials.clear();
+    const XErrorHandler previous = XSetErrorHandler(noteRefusedGrab);
+    std::vector<unsigned long> serials;
+    serials.reserve(grabs.size());
+    for (const KeyGrab& grab : grabs) {
+        serials.push_back(NextRequest(display));
+        XGrabKey(display, static_cast<int>(grab.code), grab.modifiers, root, False, GrabModeAsync,
+                 GrabModeSync);
     }
     XSync(display, False);
     XSetErrorHandler(previous);
-    if (refusedGrabs > 0) {
-        report("another X client holds key grabs; " + std::to_string(refusedGrabs) +
-               " grabs refused, those keys are watched but not withheld\n");
+    std::vector<KeyGrab> refused;
+    for (size_t index = 0; index < grabs.size(); ++index) {
+        if (std::find(refusedSerials.begin(), refusedSerials.end(), serials[index]) !=
+            refusedSerials.end()) {
+            refused.push_back(grabs[index]);
+        }
     }
+    return refused;
+}
+
+// Another client may let go of its grabs at any time (a listener that a restarting host left
+// behind ends); until then, refused grabs are asked for again, less often as time goes by.
+void X11Intake::retryRefusedGrabs() {
+    if (refusedGrabs_.empty() || std::chrono::steady_clock::now() < nextGrabRetry_) return;
+    refusedGrabs_ = tryGrabs(refusedGrabs_);
+    if (refusedGrabs_.empty()) {
+        report("refused key grabs obtained; those keys are withheld again\n");
+        return;
+    }
+    grabRetryWait_ = std::min(grabRetryWait_ * 2, kLongestGrabRetry);
+    nextGrabRetry_ = std::chrono::steady_clock::now() + grabRetryWait_;
+}
+
+// How long poll() may wait before the next grab retry is due; -1 when none is.
+int X11Intake::msUntilGrabRetry() const {
+    if (refusedGrabs_.empty()) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        nextGrabRetry_ - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
 }
 
 void X11Intake::report(std::string line) {
@@ -243,6 +381,7 @@ void X11Intake::announceReady() {
         try {
             drainWatcher();
             drainGrabber();
+            retryRefusedGrabs();
             waitForEvents();
         } catch (...) {
             // One event was lost; the keyboard and the listener go on.
@@ -251,7 +390,8 @@ void X11Intake::announceReady() {
 }
 
 // Blocks until either connection has something to read, standard output can take waiting
-// lines, or its reader has gone; never polls on a timer.
+// lines, its reader has gone, or refused grabs are to be asked for again; with every grab
+// held, no timer runs.
 void X11Intake::waitForEvents() {
     Display* watcher = watcher_.get();
     Display* grabber = grabber_.get();
@@ -267,7 +407,7 @@ void X11Intake::waitForEvents() {
     std::array<pollfd, 3> fds{pollfd{ConnectionNumber(watcher), POLLIN, 0},
                               pollfd{ConnectionNumber(grabber), POLLIN, 0},
                               pollfd{output.fd, output.events, 0}};
-    if (poll(fds.data(), fds.size(), -1) <= 0) return;
+    if (poll(fds.data(), fds.size(), msUntilGrabRetry()) <= 0) return;
     // May end the process, when the reader has gone.
     if (fds[2].revents != 0) state_.output->ready(fds[2].revents);
 }
@@ -319,7 +459,8 @@ void X11Intake::handleXkb(const XkbEvent& event) {
     switch (event.any.xkb_type) {
     case XkbStateNotify:
         tracker_.stateNotify(event.state.keycode, event.state.event_type == KeyPress,
-                             XkbModifiers{event.state.mods, event.state.locked_mods});
+                             XkbModifiers{event.state.mods, event.state.locked_mods,
+                                          static_cast<unsigned>(event.state.group)});
         break;
     case XkbMapNotify:
     case XkbNewKeyboardNotify:
@@ -352,8 +493,34 @@ void X11Intake::answerGrabbedPress(const XKeyEvent& event) {
 }
 
 void X11Intake::deliver(unsigned xKeyCode, bool press, const KeyTriple& triple) {
+    if (!press && tracker_.key(xKeyCode).capsLockKey) {
+        // As on macOS, a Caps Lock key reports its toggle at the press only.
+        keepCapsLockAfterRelease(xKeyCode);
+        return;
+    }
     const bool withhold = consider(triple.type, triple.keyCode, triple.flags, triple.label);
-    if (press && xKeyCode < kXKeyCodeCount) withhold_[xKeyCode] = withhold;
+    if (!press || xKeyCode >= kXKeyCodeCount) return;
+    withhold_[xKeyCode] = withhold;
+    if (tracker_.key(xKeyCode).capsLockKey) {
+        // What the recognizers keep: the state before the press when they put it back, the
+        // toggled state when the shortcut lets Caps Lock toggle.
+        capsLockToKeep_[xKeyCode] = withhold ? std::optional<bool>(state_.capsLock) : std::nullopt;
+    }
+}
+
+// XKB unlocks Caps Lock at the release of the press that found it locked, whoever withheld
+// that press and whatever was released first. A withheld press is a shortcut, whose Caps Lock
+// state the recognizers decided at the press: the release puts it back, in every order of
+// release. Called once the release's own state change is known.
+void X11Intake::keepCapsLockAfterRelease(unsigned xKeyCode) {
+    if (xKeyCode >= kXKeyCodeCount || !capsLockToKeep_[xKeyCode]) return;
+    const bool locked = *std::exchange(capsLockToKeep_[xKeyCode], std::nullopt);
+    if (tracker_.capsLocked() == locked) return;
+    tracker_.expectCapsLocked(locked);
+    Display* display = grabber_.get();
+    XkbLockModifiers(display, XkbUseCoreKbd, LockMask, locked ? LockMask : 0);
+    // Done before anything that follows the release is looked at.
+    XSync(display, False);
 }
 
 } // namespace

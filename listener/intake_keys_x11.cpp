@@ -29,9 +29,9 @@ uint64_t XKeyTracker::currentFlags() const {
     uint64_t flags = 0;
     if (state_.effective & kXShiftMask) flags |= kFlagShift;
     if (state_.effective & kXControlMask) flags |= kFlagControl;
-    if (state_.effective & masks_.option) flags |= kFlagOption;
+    if (state_.effective & (masks_.option | masks_.level3)) flags |= kFlagOption;
     if (state_.effective & masks_.command) flags |= kFlagCommand;
-    if (state_.locked & kXLockMask) flags |= kFlagCapsLock;
+    if (capsLocked()) flags |= kFlagCapsLock;
     if (fnKeysDown_ > 0) flags |= kFlagFn;
     return flags;
 }
@@ -49,16 +49,28 @@ void XKeyTracker::rawKey(unsigned xKeyCode, bool press) {
     if (!info.macKey) return;
     if (reportsFlagsChange(info)) {
         if (press && wasDown) return; // modifiers report changes, not repeats
-        pending_ = Pending{xKeyCode, press, (state_.locked & kXLockMask) != 0};
+        // A press toggles the state the event source last asked for, even when the server
+        // has not carried the request out yet; from then on the server's notifications count.
+        pending_ = Pending{xKeyCode, press, capsLocked()};
+        if (press && info.capsLockKey) lockedOverride_.reset();
         return;
     }
     sink_(xKeyCode, press,
           KeyTriple{press ? kKeyDown : kKeyUp, *info.macKey, currentFlags(),
-                    press ? info.label : std::string()});
+                    press ? currentLabel(info) : std::string()});
+}
+
+const std::string& XKeyTracker::currentLabel(const XKeyInfo& info) const {
+    return info.labels.at(state_.group, (state_.effective & kXShiftMask) != 0);
+}
+
+bool XKeyTracker::capsLocked() const {
+    return lockedOverride_ ? *lockedOverride_ : (state_.locked & kXLockMask) != 0;
 }
 
 void XKeyTracker::stateNotify(unsigned xKeyCode, bool press, const XkbModifiers& state) {
     state_ = state;
+    if (xKeyCode == 0) lockedOverride_.reset();
     if (pending_ && xKeyCode != 0 && pending_->xKeyCode == xKeyCode && pending_->press == press) {
         flushPending();
     }
@@ -75,7 +87,7 @@ std::optional<KeyTriple> XKeyTracker::repeatTriple(unsigned xKeyCode) const {
     if (xKeyCode >= kXKeyCodeCount) return std::nullopt;
     const XKeyInfo& info = keys_[xKeyCode];
     if (!info.macKey || reportsFlagsChange(info)) return std::nullopt;
-    return KeyTriple{kKeyDown, *info.macKey, currentFlags(), info.label};
+    return KeyTriple{kKeyDown, *info.macKey, currentFlags(), currentLabel(info)};
 }
 
 KeyTriple XKeyTracker::modifierTriple(const Pending& pending) const {
@@ -105,10 +117,14 @@ std::vector<GrabRequest> grabPlan(const BindingMap& bindings, bool recording,
         unsigned modifiers = 0;
         if (binding.shift) modifiers |= kXShiftMask;
         if (binding.control) modifiers |= kXControlMask;
-        if (binding.option) modifiers |= masks.option;
         if (binding.command) modifiers |= masks.command;
-        const GrabRequest request{*binding.keyCode, false, modifiers};
-        if (std::find(plan.begin(), plan.end(), request) == plan.end()) plan.push_back(request);
+        const auto add = [&](unsigned withOption) {
+            const GrabRequest request{*binding.keyCode, false, modifiers | withOption};
+            if (std::find(plan.begin(), plan.end(), request) == plan.end()) plan.push_back(request);
+        };
+        add(binding.option ? masks.option : 0);
+        // Option held through AltGr is Option too.
+        if (binding.option && masks.level3) add(masks.level3);
     }
     return plan;
 }

@@ -21,18 +21,38 @@ inline constexpr unsigned kXMod2Mask = 1u << 4;
 inline constexpr unsigned kXMod4Mask = 1u << 6;
 
 // Where the keymap put Alt, Super and Num Lock; the usual places unless the keymap says else.
+// AltGr (ISO_Level3_Shift) is the right Option key of a Mac keyboard: its modifier also counts
+// as Option, but bindings with Option are grabbed under both masks, never under both at once.
 struct XModifierMasks {
     unsigned option = kXMod1Mask;
     unsigned command = kXMod4Mask;
     unsigned numLock = kXMod2Mask;
+    unsigned level3 = 0; // AltGr's modifier when it is not Alt's
+};
+
+inline constexpr unsigned kXkbGroupCount = 4;
+
+// A key's characters ignoring modifiers other than Shift, for each layout group, without and
+// with Shift. Built from one text, every group and level shows that text.
+struct KeyLabels {
+    std::array<std::array<std::string, 2>, kXkbGroupCount> byGroup{};
+    KeyLabels() = default;
+    KeyLabels(const char* same) : KeyLabels(std::string(same)) {}
+    KeyLabels(const std::string& same) {
+        for (auto& group : byGroup)
+            group = {same, same};
+    }
+    const std::string& at(unsigned group, bool shifted) const {
+        return byGroup[group % kXkbGroupCount][shifted ? 1 : 0];
+    }
 };
 
 // What the listener knows of one X key code under the current keymap.
 struct XKeyInfo {
     std::optional<int64_t> macKey; // none: the key has no counterpart and is not reported
     bool fnKey = false;            // its level-0 keysym is XF86Fn (macKey is then 63)
-    bool capsLockKey = false;      // its level-0 keysym is Caps_Lock
-    std::string label;             // the characters of its level-0 keysym
+    bool capsLockKey = false;      // its level-0 keysym is Caps_Lock (macKey is then 57)
+    KeyLabels labels;              // its characters in each group, as a key-down's label
 };
 
 inline constexpr unsigned kXKeyCodeCount = 256;
@@ -42,6 +62,7 @@ using XKeyTable = std::array<XKeyInfo, kXKeyCodeCount>;
 struct XkbModifiers {
     unsigned effective = 0; // base | latched | locked
     unsigned locked = 0;
+    unsigned group = 0; // the effective layout group, 0 to 3
 };
 
 struct KeyTriple {
@@ -71,6 +92,11 @@ class XKeyTracker {
     // keys and keys without a macOS counterpart give nothing.
     void rawKey(unsigned xKeyCode, bool press);
 
+    // The event source has asked the server to lock or unlock Caps Lock: until the state
+    // notification of that change (one caused by no key) or the next Caps Lock press, the
+    // flags show the lock state asked for, not the one a notification showed before.
+    void expectCapsLocked(bool locked) { lockedOverride_ = locked; }
+
     // An XKB state notification caused by a press or release of the given key (0: caused by
     // a program, not a key). Gives the pending triple when this is the one it waited for.
     void stateNotify(unsigned xKeyCode, bool press, const XkbModifiers& state);
@@ -86,6 +112,8 @@ class XKeyTracker {
     // The listener flags for the current state.
     uint64_t currentFlags() const;
     bool isDown(unsigned xKeyCode) const { return xKeyCode < kXKeyCodeCount && down_[xKeyCode]; }
+    // Whether Caps Lock is locked, as far as known.
+    bool capsLocked() const;
     const XKeyInfo& key(unsigned xKeyCode) const { return keys_[xKeyCode]; }
 
   private:
@@ -95,12 +123,14 @@ class XKeyTracker {
         bool lockedBefore;
     };
     KeyTriple modifierTriple(const Pending& pending) const;
+    const std::string& currentLabel(const XKeyInfo& info) const;
 
     Sink sink_;
     XKeyTable keys_{};
     XModifierMasks masks_{};
     XkbModifiers state_{};
     std::array<bool, kXKeyCodeCount> down_{};
+    std::optional<bool> lockedOverride_;
     unsigned fnKeysDown_ = 0;
     std::optional<Pending> pending_;
 };
@@ -126,13 +156,13 @@ std::vector<GrabRequest> grabPlan(const BindingMap& bindings, bool recording,
 // both, so that the lock states do not change what is caught.
 std::array<unsigned, 4> grabVariants(unsigned modifiers, const XModifierMasks& masks);
 
-// Alt, Super and Num Lock as the keymap's modifier map places them. `modmapOfKeysym` gives,
-// for a keysym, the OR of the modifier-map bits of the keys that carry it at level 0.
+// Alt, Super, Num Lock and AltGr as the keymap's modifier map places them. `modmapOfKeysym`
+// gives, for a keysym, the OR of the modifier-map bits of the keys that carry it at level 0.
 template <typename ModmapOfKeysym>
 XModifierMasks modifierMasksFrom(ModmapOfKeysym modmapOfKeysym) {
     XModifierMasks masks;
     constexpr unsigned kAltL = 0xffe9, kAltR = 0xffea, kSuperL = 0xffeb, kSuperR = 0xffec,
-                       kNumLock = 0xff7f;
+                       kNumLock = 0xff7f, kLevel3Shift = 0xfe03;
     const unsigned alt = modmapOfKeysym(kAltL) | modmapOfKeysym(kAltR);
     const unsigned super = modmapOfKeysym(kSuperL) | modmapOfKeysym(kSuperR);
     const unsigned numLock = modmapOfKeysym(kNumLock);
@@ -141,5 +171,7 @@ XModifierMasks modifierMasksFrom(ModmapOfKeysym modmapOfKeysym) {
     if (alt & kModN) masks.option = alt & kModN;
     if (super & kModN) masks.command = super & kModN;
     if (numLock & kModN) masks.numLock = numLock & kModN;
+    const unsigned level3 = modmapOfKeysym(kLevel3Shift) & kModN & ~masks.option;
+    if (level3) masks.level3 = level3;
     return masks;
 }

@@ -19,3 +19,4 @@ bool isModifierKey(int64_t macKey);
 
 inline constexpr int64_t kMacKeyCapsLock = 57;
 inline constexpr int64_t kMacKeyFn = 63;
+inline constexpr int64_t kMacKeyEscape = 53;

@@ -198,6 +198,64 @@ TEST_F(XKeyTrackerTest, CapsLockWithFnHeldCarriesBothFlags) {
                                          {kCaps, false, {12, 57, 0x800000, ""}}}));
 }
 
+TEST_F(XKeyTrackerTest, AnExpectedLockStateHoldsUntilItsNotificationOrTheNextCapsPress) {
+    tracker.setState(XkbModifiers{0, 0});
+    tracker.expectCapsLocked(true);
+    EXPECT_EQ(tracker.currentFlags(), 0x10000u);
+    notify(kControl, true, kXControlMask); // a key's notification from before the change
+    EXPECT_EQ(tracker.currentFlags(), 0x50000u);
+    notify(0, true, kXLockMask, kXLockMask); // the change itself
+    EXPECT_EQ(tracker.currentFlags(), 0x10000u);
+    // The server has the lock on, the source asked for off; before that request is carried
+    // out the user presses Caps Lock, which XKB sees as a press that keeps the lock on.
+    tracker.expectCapsLocked(false);
+    tracker.rawKey(kCaps, true);
+    notify(kCaps, true, kXLockMask, kXLockMask);
+    EXPECT_EQ(take(), (std::vector<Seen>{{kCaps, true, {12, 57, 0x10000, ""}}}))
+        << "toggled from the state asked for";
+    notify(0, true, 0, 0); // the late request; from the press on, notifications count again
+    EXPECT_EQ(tracker.currentFlags(), 0u);
+}
+
+TEST_F(XKeyTrackerTest, LabelsFollowTheActiveGroupAndShiftOnly) {
+    XKeyTable keys = testKeys();
+    keys[kA].labels.byGroup[0] = {"a", "A"};
+    keys[kA].labels.byGroup[1] = {"\u0444", "\u0424"};
+    tracker.setKeys(keys, XModifierMasks{});
+    struct Case {
+        XkbModifiers state;
+        const char* label;
+    };
+    const Case cases[] = {
+        {{0, 0, 0}, "a"},
+        {{kXShiftMask, 0, 0}, "A"},
+        {{0, 0, 1}, "\u0444"},
+        {{kXShiftMask, 0, 1}, "\u0424"},
+        {{kXControlMask | kXMod1Mask, 0, 1}, "\u0444"}, // other modifiers are ignored
+        {{kXLockMask, kXLockMask, 0}, "a"},             // and so is Caps Lock
+        {{0, 0, 5}, "\u0444"},                          // groups wrap
+    };
+    for (const Case& c : cases) {
+        tracker.setState(c.state);
+        tracker.rawKey(kA, true);
+        tracker.rawKey(kA, false);
+        const std::vector<Seen> got = take();
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[0].triple.label, c.label) << c.state.effective << " group " << c.state.group;
+        EXPECT_EQ(got[1].triple.label, "");
+    }
+}
+
+TEST_F(XKeyTrackerTest, AltGrCountsAsOption) {
+    XModifierMasks masks;
+    masks.level3 = 1u << 7;
+    tracker.setKeys(testKeys(), masks);
+    tracker.setState(XkbModifiers{1u << 7, 0, 0});
+    EXPECT_EQ(tracker.currentFlags(), 0x80000u);
+    tracker.setState(XkbModifiers{kXMod1Mask, 0, 0});
+    EXPECT_EQ(tracker.currentFlags(), 0x80000u);
+}
+
 TEST_F(XKeyTrackerTest, RepeatTripleIsForOrdinaryKeysOnly) {
     tracker.setState(XkbModifiers{kXControlMask, 0});
     EXPECT_EQ(tracker.repeatTriple(kA), (KeyTriple{10, 0, 0x40000, "a"}));
@@ -267,6 +325,21 @@ TEST(GrabPlan, KeyedBindingsUnderTheirExactModifiers) {
     EXPECT_EQ(plan, expected);
 }
 
+TEST(GrabPlan, OptionBindingsAreGrabbedUnderAltAndUnderAltGr) {
+    XModifierMasks masks;
+    masks.level3 = 1u << 7;
+    const BindingMap bindings{{"read", keyed(0, false, true, false, false)},
+                              {"other", keyed(1, true, false, false, false)}};
+    std::vector<GrabRequest> plan = grabPlan(bindings, false, masks);
+    std::sort(plan.begin(), plan.end(), [](const GrabRequest& a, const GrabRequest& b) {
+        return std::tie(a.macKey, a.modifiers) < std::tie(b.macKey, b.modifiers);
+    });
+    EXPECT_EQ(plan, (std::vector<GrabRequest>{{0, false, kXMod1Mask},
+                                              {0, false, 1u << 7},
+                                              {1, false, kXControlMask},
+                                              {57, true, 0}}));
+}
+
 TEST(GrabPlan, VariantsAddLockAndNumLock) {
     EXPECT_EQ(grabVariants(kXControlMask, XModifierMasks{}),
               (std::array<unsigned, 4>{4, 6, 20, 22}));
@@ -294,6 +367,11 @@ TEST(ModifierMasks, FromTheKeymapsModifierMap) {
     EXPECT_EQ(moved.option, 1u << 5);
     EXPECT_EQ(moved.command, 1u << 7);
     EXPECT_EQ(moved.numLock, 1u << 6);
+    EXPECT_EQ(moved.level3, 0u);
+    const XModifierMasks altGr = modifierMasksFrom([](unsigned keysym) {
+        return keysym == 0xfe03 ? (1u << 7) | kXMod1Mask : 0u; // ISO_Level3_Shift
+    });
+    EXPECT_EQ(altGr.level3, 1u << 7) << "only where Alt is not";
 }
 
 } // namespace

@@ -202,6 +202,34 @@ void XSession::grabKey(unsigned keyCode) {
     XSync(display_, False);
 }
 
+bool XSession::setxkbmap(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"setxkbmap"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (std::string& arg : argv)
+        cargv.push_back(arg.data());
+    cargv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "setxkbmap", nullptr, nullptr, cargv.data(), environ) != 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void XSession::lockGroup(unsigned group) {
+    XkbLockGroup(display_, XkbUseCoreKbd, group);
+    XSync(display_, False);
+}
+
+void XSession::send(unsigned keyCode, bool press) {
+    XTestFakeKeyEvent(display_, keyCode, press ? True : False, CurrentTime);
+}
+
+void XSession::flush() {
+    XSync(display_, False);
+}
+
 FocusWindow::FocusWindow() {
     display_ = XOpenDisplay(nullptr);
     if (!display_) return;

@@ -79,6 +79,13 @@ class XSession {
     // Holds a passive grab of the key under any modifiers, as another program would; it lasts
     // until the session ends.
     void grabKey(unsigned keyCode);
+    // Loads a keymap with `setxkbmap ARGS...`; true when it ran and succeeded.
+    static bool setxkbmap(const std::vector<std::string>& args);
+    // Makes the layout group (0 for the first layout) the locked, active one.
+    void lockGroup(unsigned group);
+    // Sends a key event without waiting for the server; flush() sends what is queued.
+    void send(unsigned keyCode, bool press);
+    void flush();
 
   private:
     _XDisplay* display_ = nullptr;
