@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -265,6 +266,50 @@ TEST(ProbeEndToEnd, FrozenApplicationDoesNotHoldTheProbe) {
     kill(app.pid(), SIGCONT);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.json, R"({"trusted":true})");
+}
+
+TEST(ProbeEndToEnd, StoppedBackgroundApplicationsDoNotHideTheFocusedOne) {
+    std::vector<std::unique_ptr<TextApp>> background;
+    for (int i = 0; i < 4; ++i) {
+        background.push_back(std::make_unique<TextApp>(
+            std::vector<std::string>{"--text", "background " + std::to_string(i), "--end", "-1",
+                                     "--left", std::to_string(200 + 40 * i)}));
+        ASSERT_TRUE(background.back()->ready());
+    }
+    // Started last, it takes the keyboard focus from the others.
+    TextApp focused({"--text", "Hello world", "--start", "6", "--end", "11"});
+    ASSERT_TRUE(focused.ready());
+    ASSERT_EQ(probeSelectionOf(focused)["text"], "world");
+    for (auto& app : background)
+        kill(app->pid(), SIGSTOP);
+    auto started = Clock::now();
+    ProbeRun run = runProbe();
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    for (auto& app : background)
+        kill(app->pid(), SIGCONT);
+    RecordProperty("probe_ms", static_cast<int>(took.count()));
+    EXPECT_EQ(run.status, 0);
+    Json out = Json::parse(run.json, nullptr, false);
+    EXPECT_EQ(out["text"], "world") << run.json;
+    EXPECT_EQ(out["selectedLength"], 5);
+    expectInWindow(out);
+}
+
+TEST(ProbeEndToEnd, PasswordFieldGivesNeitherTextNorLength) {
+    TextApp app({"--text", "secret", "--start", "0", "--end", "6", "--password"});
+    ASSERT_TRUE(app.ready());
+    // Without text or length, the box tells when the probe has found the window.
+    Json out;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        ProbeRun run = runProbe();
+        out = Json::parse(run.json, nullptr, false);
+        if (out.is_object() && hasBox(out)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(out["trusted"], true);
+    EXPECT_FALSE(out.contains("text")) << out;
+    EXPECT_FALSE(out.contains("selectedLength")) << out;
+    expectInWindow(out);
 }
 
 // Pids of this process's children that are still alive (orphans land here as well).
