@@ -33,6 +33,7 @@ struct Selection {
     std::optional<std::string> text; // with embedded objects replaced by their text
     bool assembled = false;          // text came from embedded children too
     bool secret = false;             // a password field: neither text nor length leave
+    std::optional<AxRect> extents;   // the box of [charStart, charEnd), when asked
 };
 
 enum class Kind { desktop, element, range, point, size, rect, string };
@@ -159,6 +160,7 @@ class AtspiAccessibility final : public Accessibility {
     std::optional<std::pair<std::int64_t, std::int64_t>> selectionOffsets(const AtspiObject& object,
                                                                           bool& secret);
     const Selection* readSelection(Node& element);
+    void readTextAndExtents(const AtspiObject& object, Selection& selection);
     bool measureRange(const AtspiObject& object, Node& range);
     std::optional<AxRef> focusedElement();
     std::optional<AxRef> selectedText(Node& element);
@@ -214,7 +216,7 @@ Node* AtspiAccessibility::find(AxRef ref, Kind kind) {
 }
 
 // The first selection, or the caret as an empty selection when nothing is selected. The
-// role, the count of selections and the caret are asked together.
+// role, the count of selections, the first selection and the caret are asked together.
 std::optional<std::pair<std::int64_t, std::int64_t>>
 AtspiAccessibility::selectionOffsets(const AtspiObject& object, bool& secret) {
     const char* bus = object.bus.c_str();
@@ -223,6 +225,7 @@ AtspiAccessibility::selectionOffsets(const AtspiObject& object, bool& secret) {
         callAll(bus_.get(),
                 {{{bus, path, "org.a11y.atspi.Accessible", "GetRole"}, nullptr, "(u)"},
                  {{bus, path, kText, "GetNSelections"}, nullptr, "(i)"},
+                 {{bus, path, kText, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"},
                  {{bus, path, "org.freedesktop.DBus.Properties", "Get"},
                   g_variant_new("(ss)", kText, "CaretOffset"),
                   "(v)"}},
@@ -233,18 +236,51 @@ AtspiAccessibility::selectionOffsets(const AtspiObject& object, bool& secret) {
     if (!replies[1]) return std::nullopt;
     gint32 selections = 0;
     g_variant_get(replies[1].get(), "(i)", &selections);
-    if (selections > 0) {
-        return offsetsIn(
-            text_.call(object, kText, "GetSelection", g_variant_new("(i)", 0), "(ii)").get());
-    }
-    if (!replies[2]) return std::nullopt;
+    if (selections > 0) return offsetsIn(replies[2].get());
+    if (!replies[3]) return std::nullopt;
     GVariant* inner = nullptr;
-    g_variant_get(replies[2].get(), "(v)", &inner);
+    g_variant_get(replies[3].get(), "(v)", &inner);
     VariantPtr value(inner);
     if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
     gint32 offset = g_variant_get_int32(value.get());
     if (offset < 0) return std::nullopt;
     return std::pair<std::int64_t, std::int64_t>{offset, offset};
+}
+
+GVariant* extentsArguments(std::int64_t start, std::int64_t end) {
+    return g_variant_new("(iiu)", static_cast<gint32>(start), static_cast<gint32>(end),
+                         kScreenCoordinates);
+}
+
+std::optional<AxRect> rectIn(GVariant* reply) {
+    if (!reply) return std::nullopt;
+    gint32 x = 0, y = 0, width = 0, height = 0;
+    g_variant_get(reply, "(iiii)", &x, &y, &width, &height);
+    return AxRect{double(std::min(x, x + width)), double(std::min(y, y + height)),
+                  double(std::abs(width)), double(std::abs(height))};
+}
+
+// The selected text and the selection's box, asked together: the box is asked for next.
+void AtspiAccessibility::readTextAndExtents(const AtspiObject& object, Selection& selection) {
+    if (selection.charEnd > INT32_MAX) return;
+    const char* bus = object.bus.c_str();
+    const char* path = object.path.c_str();
+    std::vector<PendingCall> calls{{{bus, path, kText, "GetText"},
+                                    g_variant_new("(ii)", static_cast<gint32>(selection.charStart),
+                                                  static_cast<gint32>(selection.charEnd)),
+                                    "(s)"}};
+    if (selection.charEnd > selection.charStart) {
+        calls.push_back({{bus, path, kText, "GetRangeExtents"},
+                         extentsArguments(selection.charStart, selection.charEnd),
+                         "(iiii)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus_.get(), calls, deadline_);
+    if (replies[0]) {
+        const gchar* text = nullptr;
+        g_variant_get(replies[0].get(), "(&s)", &text);
+        selection.text = std::string(text);
+    }
+    if (replies.size() > 1) selection.extents = rectIn(replies[1].get());
 }
 
 const Selection* AtspiAccessibility::readSelection(Node& element) {
@@ -258,7 +294,7 @@ const Selection* AtspiAccessibility::readSelection(Node& element) {
     selection.secret = secret;
     selection.length = selection.charEnd - selection.charStart;
     if (!secret && selection.length <= kWholeFetchLimit) {
-        selection.text = text_.text(element.object, selection.charStart, selection.charEnd);
+        readTextAndExtents(element.object, selection);
         if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
             // Web pages: the selection spans children that stand in the text as U+FFFC.
             selection.text =
@@ -372,17 +408,19 @@ std::optional<AxRef> AtspiAccessibility::boundsForRange(Node& element, Node& ran
         return std::nullopt;
     }
     if (*range.charEnd > INT32_MAX) return std::nullopt;
-    VariantPtr reply =
-        text_.call(element.object, kText, "GetRangeExtents",
-                   g_variant_new("(iiu)", static_cast<gint32>(range.charStart),
-                                 static_cast<gint32>(*range.charEnd), kScreenCoordinates),
-                   "(iiii)");
-    if (!reply) return std::nullopt;
-    gint32 x = 0, y = 0, width = 0, height = 0;
-    g_variant_get(reply.get(), "(iiii)", &x, &y, &width, &height);
+    std::optional<AxRect> box;
+    if (selection && selection->extents && range.charStart == selection->charStart &&
+        *range.charEnd == selection->charEnd) {
+        box = selection->extents;
+    } else {
+        box = rectIn(text_
+                         .call(element.object, kText, "GetRangeExtents",
+                               extentsArguments(range.charStart, *range.charEnd), "(iiii)")
+                         .get());
+    }
+    if (!box) return std::nullopt;
     Node node = nodeOf(Kind::rect);
-    node.rect = {double(std::min(x, x + width)), double(std::min(y, y + height)),
-                 double(std::abs(width)), double(std::abs(height))};
+    node.rect = *box;
     return nodes_.add(std::move(node));
 }
 

@@ -8,7 +8,8 @@ namespace {
 
 constexpr guint32 kSortCanonical = 1;
 constexpr gint32 kMatchAll = 1;
-constexpr gint32 kMatchLimit = 64;
+constexpr gint32 kMatchLimit = 1;
+constexpr int kNestedSearches = 8;
 // One unresponsive application must not use up the whole budget of the search.
 constexpr int kSearchCallCapMs = 250;
 constexpr std::size_t kWalkLimit = 3000;
@@ -16,7 +17,6 @@ constexpr int kDepthLimit = 64;
 
 const char* const kAccessible = "org.a11y.atspi.Accessible";
 const char* const kRootPath = "/org/a11y/atspi/accessible/root";
-const char* const kNullPath = "/org/a11y/atspi/null";
 
 using Objects = std::vector<AtspiObject>;
 
@@ -161,13 +161,22 @@ GVariant* focusedRule() {
 }
 
 // Every focused object below `root`, or absent when it has no Collection or did not answer.
+// The application does the search itself, which takes a while in a large one, so the call
+// may use the rest of the budget.
 std::optional<Objects> matchFocused(GDBusConnection* bus, const AtspiObject& root,
                                     const Deadline& deadline) {
     VariantPtr reply = callMethod(
         bus, {root.bus.c_str(), root.path.c_str(), "org.a11y.atspi.Collection", "GetMatches"},
-        focusedRule(), "(a(so))", deadline, kSearchCallCapMs);
+        focusedRule(), "(a(so))", deadline);
     if (!reply) return std::nullopt;
     return objectsIn(reply.get());
+}
+
+bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
+    for (const auto& state : states) {
+        if (state && hasState(*state, kStateActive)) return true;
+    }
+    return false;
 }
 
 // Focused objects below `root` (itself excluded), level by level, each level asked in
@@ -182,9 +191,12 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
         if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
         visited += level.size();
         std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, level, deadline);
+        // Below an application, only its active frames hold the focus, when it marks any.
+        bool onlyActive = depth == 1 && root.path == kRootPath && anyActive(states);
         Objects parents;
         for (std::size_t i = 0; i < level.size(); ++i) {
             if (!states[i] || hasState(*states[i], kStateDefunct)) continue;
+            if (onlyActive && !hasState(*states[i], kStateActive)) continue;
             if (hasState(*states[i], kStateFocused)) found.push_back({level[i], depth, false});
             parents.push_back(level[i]);
         }
@@ -207,71 +219,44 @@ void markTextInterfaces(GDBusConnection* bus, std::vector<FocusCandidate>& candi
         candidates[i].hasText = hasTextInterface(replies[i].get());
 }
 
-std::optional<AtspiObject> parentIn(GVariant* reply) {
-    if (!reply) return std::nullopt;
-    GVariant* inner = nullptr;
-    g_variant_get(reply, "(v)", &inner);
-    VariantPtr value(inner);
-    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE("(so)"))) return std::nullopt;
-    const gchar* name = nullptr;
-    const gchar* path = nullptr;
-    g_variant_get(value.get(), "(&s&o)", &name, &path);
-    if (std::string_view(path) == kNullPath) return std::nullopt;
-    return AtspiObject{name, path};
+bool hasText(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
+    std::vector<FocusCandidate> one{{object, 0, false}};
+    markTextInterfaces(bus, one, deadline);
+    return one.front().hasText;
 }
 
-// Depth of each candidate below the application root, by climbing all parents in parallel.
-void measureDepths(GDBusConnection* bus, std::vector<FocusCandidate>& candidates,
-                   const Deadline& deadline) {
-    std::vector<std::optional<AtspiObject>> climbing;
-    for (const FocusCandidate& candidate : candidates)
-        climbing.emplace_back(candidate.object);
-    for (int step = 0; step < kDepthLimit; ++step) {
-        std::vector<PendingCall> calls;
-        std::vector<std::size_t> who;
-        for (std::size_t i = 0; i < climbing.size(); ++i) {
-            if (!climbing[i] || climbing[i]->path == kRootPath) continue;
-            calls.push_back({{climbing[i]->bus.c_str(), climbing[i]->path.c_str(),
-                              "org.freedesktop.DBus.Properties", "Get"},
-                             g_variant_new("(ss)", kAccessible, "Parent"),
-                             "(v)"});
-            who.push_back(i);
-        }
-        if (calls.empty()) return;
-        std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
-        for (std::size_t k = 0; k < who.size(); ++k) {
-            climbing[who[k]] = parentIn(replies[k].get());
-            if (climbing[who[k]]) ++candidates[who[k]].depth;
-        }
-    }
-}
-
-// The focused objects below `root` with their depths and whether they have Text.
-std::vector<FocusCandidate> focusedBelow(GDBusConnection* bus, const AtspiObject& root,
-                                         const Deadline& deadline) {
-    std::vector<FocusCandidate> candidates;
-    if (std::optional<Objects> matched = matchFocused(bus, root, deadline)) {
-        for (AtspiObject& object : *matched)
-            candidates.push_back({std::move(object), 0, false});
-        markTextInterfaces(bus, candidates, deadline);
-        if (candidates.size() > 1) measureDepths(bus, candidates, deadline);
-        return candidates;
-    }
-    candidates = walkForFocus(bus, root, deadline);
-    markTextInterfaces(bus, candidates, deadline);
-    return candidates;
-}
-
+// The focused object below `root` with a Text interface. Where the application searches
+// itself (Collection), the first focused object in tree order is taken, and where it has no
+// text (a document panel around the focused paragraph) the search goes on below it; asking
+// for more than the first would make the application visit its whole tree. Elsewhere the
+// tree is walked and the deepest focused object with text wins.
 std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& root,
                                      const Deadline& deadline) {
-    std::optional<FocusCandidate> chosen = chooseFocused(focusedBelow(bus, root, deadline));
-    if (!chosen || chosen->hasText) return chosen ? std::optional(chosen->object) : std::nullopt;
-    // A focused container (a document panel) may hold the focused text without listing it.
-    std::vector<FocusCandidate> below = walkForFocus(bus, chosen->object, deadline);
+    std::optional<Objects> matched = matchFocused(bus, root, deadline);
+    std::optional<AtspiObject> chosen;
+    if (matched) {
+        if (matched->empty()) return std::nullopt;
+        chosen = matched->front();
+        for (int level = 0; level < kNestedSearches; ++level) {
+            if (hasText(bus, *chosen, deadline)) return chosen;
+            std::optional<Objects> inner = matchFocused(bus, *chosen, deadline);
+            if (!inner || inner->empty()) break;
+            chosen = inner->front();
+        }
+    } else {
+        std::vector<FocusCandidate> walked = walkForFocus(bus, root, deadline);
+        markTextInterfaces(bus, walked, deadline);
+        std::optional<FocusCandidate> best = chooseFocused(walked);
+        if (!best) return std::nullopt;
+        if (best->hasText) return best->object;
+        chosen = best->object;
+    }
+    // A focused container may hold the focused text without marking it for a search.
+    std::vector<FocusCandidate> below = walkForFocus(bus, *chosen, deadline);
     markTextInterfaces(bus, below, deadline);
     std::optional<FocusCandidate> inner = chooseFocused(below);
     if (inner && inner->hasText) return inner->object;
-    return chosen->object;
+    return chosen;
 }
 
 // The frame to search in: the active one, the only one, or the whole application.
@@ -308,11 +293,9 @@ FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline,
     }
     std::optional<std::size_t> chosen = chooseApplication(candidates, activeWindowPid);
     if (!chosen) return search;
-    if (!candidates[*chosen].hasActiveFrame) {
-        frames[*chosen] = framesOf(bus, {apps[*chosen]}, deadline).front();
-    }
-    // An application that does not answer (frozen) has nothing more to give within the budget.
-    if (!frames[*chosen].answered) return search;
+    // Chosen by its process alone: its own search covers all its frames, and a frozen
+    // application fails that search within the budget.
+    if (candidates[*chosen].hasActiveFrame && !frames[*chosen].answered) return search;
     search.focused = focusedIn(bus, searchRoot(apps[*chosen], frames[*chosen]), deadline);
     return search;
 }
