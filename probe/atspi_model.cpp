@@ -35,35 +35,51 @@ class Assembler {
     Assembler(HypertextSource& source, const AssemblyLimits& limits)
         : source_(source), limits_(limits) {}
 
+    // Characters [start, end) of the object; `whole` when the object is covered entirely.
     std::optional<std::string> read(const AtspiObject& object, std::int64_t start, std::int64_t end,
-                                    int depth) {
+                                    int depth, bool whole) {
         std::optional<std::string> text = source_.text(object, start, end);
         if (!text) return std::nullopt;
         std::string out;
         std::int64_t offset = start;
+        bool afterChild = false;
         for (std::string_view rest = *text; !rest.empty() && units_ < limits_.units; ++offset) {
             Decoded decoded = decodeUtf8(rest);
             std::string_view bytes = rest.substr(0, decoded.bytes);
             rest.remove_prefix(decoded.bytes);
             if (decoded.codePoint == kEmbeddedObject) {
-                out += childText(object, offset, depth);
+                // Inside the range, or inside a covered object, the child is selected whole.
+                bool covered = whole || (offset > start && rest.size() > 0);
+                std::string child = childText(object, offset, depth, covered);
+                if (child.empty()) continue;
+                // Children side by side are blocks (paragraphs): one line each.
+                if (afterChild) addText("\n", out);
+                out += child;
+                afterChild = true;
                 continue;
             }
-            out += bytes;
-            units_ += decoded.codePoint >= 0x10000 ? 2 : 1;
+            afterChild = false;
+            addText(bytes, out);
         }
         return out;
     }
 
   private:
-    std::string childText(const AtspiObject& object, std::int64_t offset, int depth) {
+    void addText(std::string_view bytes, std::string& out) {
+        out += bytes;
+        units_ += utf16Length(bytes);
+    }
+
+    std::string childText(const AtspiObject& object, std::int64_t offset, int depth, bool covered) {
         if (depth + 1 >= limits_.depth) return {};
         std::optional<AtspiObject> child = source_.embeddedAt(object, offset);
         if (!child) return {};
-        auto own = source_.selectionIn(*child);
+        std::optional<std::pair<std::int64_t, std::int64_t>> own;
+        if (!covered) own = source_.selectionIn(*child);
         bool hasOwn = own && own->second > own->first;
-        std::optional<std::string> text = hasOwn ? read(*child, own->first, own->second, depth + 1)
-                                                 : read(*child, 0, -1, depth + 1);
+        std::optional<std::string> text =
+            hasOwn ? read(*child, own->first, own->second, depth + 1, false)
+                   : read(*child, 0, -1, depth + 1, true);
         return text.value_or(std::string());
     }
 
@@ -135,5 +151,5 @@ std::string withoutSupplementaryPadding(std::string_view text) {
 std::optional<std::string> assembleText(HypertextSource& source, const AtspiObject& object,
                                         std::int64_t start, std::int64_t end,
                                         const AssemblyLimits& limits) {
-    return Assembler(source, limits).read(object, start, end, 0);
+    return Assembler(source, limits).read(object, start, end, 0, false);
 }

@@ -89,9 +89,10 @@ struct AssemblyLimits {
 };
 
 // The text of characters [start, end) of `object`, with each embedded-object character
-// replaced by the text of the child it stands for: the child's own selection where it has
-// one, else its whole text. A child that cannot be read contributes nothing. Absent only
-// when the object's own text cannot be read.
+// replaced by the text of the child it stands for: a child inside the range whole, a child
+// at either end by its own selection where it has one, else whole. Children side by side
+// (blocks such as paragraphs) are separated by a line break. A child that cannot be read
+// contributes nothing. Absent only when the object's own text cannot be read.
 std::optional<std::string> assembleText(HypertextSource& source, const AtspiObject& object,
                                         std::int64_t start, std::int64_t end,
                                         const AssemblyLimits& limits = {});

@@ -165,7 +165,16 @@ TEST(AssembleText, PartlySelectedParagraphsGiveTheirOwnSelection) {
     page.objects["/p1"] = {U"First paragraph", {}, std::pair{6, 15}};
     page.objects["/p2"] = {U"Second", {}, std::pair{0, 6}};
     page.objects["/p3"] = {U"Third one", {}, std::pair{0, 5}};
-    EXPECT_EQ(assembleText(page, kDocument, 0, 3), "paragraphSecondThird");
+    EXPECT_EQ(assembleText(page, kDocument, 0, 3), "paragraph\nSecond\nThird");
+}
+
+TEST(AssembleText, ChildInsideTheRangeIsReadWholeWhateverItsOwnSelectionSays) {
+    FakePage page;
+    // A toolkit that counts a child's selection in other units than its text.
+    page.objects["/doc"] = {U"a\uFFFCb", {{1, "/p"}}, {}};
+    page.objects["/p"] = {U"middle", {}, std::pair{0, 3}};
+    EXPECT_EQ(assembleText(page, kDocument, 0, 3), "amiddleb");
+    EXPECT_EQ(assembleText(page, kDocument, 1, 3), "midb") << "at the start: its own selection";
 }
 
 TEST(AssembleText, ChildWithoutSelectionGivesItsWholeTextAndNestedChildrenAreRead) {
@@ -196,9 +205,9 @@ TEST(AssembleText, StopsAtTheDepthAndUnitLimits) {
     page.objects["/a"] = {U"A\uFFFC", {{1, "/doc"}}, {}}; // a cycle
     std::string text = assembleText(page, kDocument, 0, 1, {4, 1000}).value();
     EXPECT_EQ(text, "AA");
-    page.objects["/doc"] = {U"\uFFFC\uFFFC", {{0, "/long"}, {1, "/long"}}, {}};
+    page.objects["/doc"] = {U"\uFFFC \uFFFC", {{0, "/long"}, {2, "/long"}}, {}};
     page.objects["/long"] = {std::u32string(600, U'x'), {}, {}};
-    text = assembleText(page, kDocument, 0, 2, {16, 1000}).value();
+    text = assembleText(page, kDocument, 0, 3, {16, 1000}).value();
     EXPECT_EQ(text.size(), 1000u) << "stops once the unit budget is used";
 }
 
