@@ -179,8 +179,30 @@ bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
     return false;
 }
 
-// Focused objects below `root` (itself excluded), level by level, each level asked in
-// parallel, at most kWalkLimit objects. Depths count from `root`.
+// States and children of each object, all asked in one batch.
+struct LevelFacts {
+    std::vector<std::optional<std::uint64_t>> states;
+    std::vector<Objects> children;
+};
+
+LevelFacts statesAndChildren(GDBusConnection* bus, const Objects& level, const Deadline& deadline) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& object : level) {
+        calls.push_back(accessibleCall(object, "GetState", nullptr, "(au)"));
+        calls.push_back(accessibleCall(object, "GetChildren", nullptr, "(a(so))"));
+    }
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    LevelFacts facts;
+    for (std::size_t i = 0; i < level.size(); ++i) {
+        GVariant* state = replies[2 * i].get();
+        facts.states.push_back(state ? std::optional(statesIn(state)) : std::nullopt);
+        facts.children.push_back(objectsIn(replies[2 * i + 1].get()));
+    }
+    return facts;
+}
+
+// Focused objects below `root` (itself excluded), level by level, each level asked in one
+// batch, at most kWalkLimit objects. Depths count from `root`.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
                                          const Deadline& deadline) {
     std::vector<FocusCandidate> found;
@@ -190,20 +212,17 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
          ++depth) {
         if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
         visited += level.size();
-        std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, level, deadline);
+        LevelFacts facts = statesAndChildren(bus, level, deadline);
         // Below an application, only its active frames hold the focus, when it marks any.
-        bool onlyActive = depth == 1 && root.path == kRootPath && anyActive(states);
-        Objects parents;
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            if (!states[i] || hasState(*states[i], kStateDefunct)) continue;
-            if (onlyActive && !hasState(*states[i], kStateActive)) continue;
-            if (hasState(*states[i], kStateFocused)) found.push_back({level[i], depth, false});
-            parents.push_back(level[i]);
-        }
-        if (visited >= kWalkLimit) break;
+        bool onlyActive = depth == 1 && root.path == kRootPath && anyActive(facts.states);
         Objects next;
-        for (Objects& children : childrenOfAll(bus, parents, deadline))
-            next.insert(next.end(), children.begin(), children.end());
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const auto& state = facts.states[i];
+            if (!state || hasState(*state, kStateDefunct)) continue;
+            if (onlyActive && !hasState(*state, kStateActive)) continue;
+            if (hasState(*state, kStateFocused)) found.push_back({level[i], depth, false});
+            next.insert(next.end(), facts.children[i].begin(), facts.children[i].end());
+        }
         level = std::move(next);
     }
     return found;
