@@ -21,6 +21,8 @@ constexpr int kBudgetMs = 1000;
 // Selections of more characters are not fetched whole; their length is counted in characters.
 constexpr std::int64_t kWholeFetchLimit = 3600;
 constexpr guint32 kScreenCoordinates = 0;
+// A display that does not answer in this time is left out: no window process, no address.
+constexpr int kDisplayTimeoutMs = 150;
 
 const char* const kText = "org.a11y.atspi.Text";
 const char* const kComponent = "org.a11y.atspi.Component";
@@ -195,7 +197,7 @@ std::optional<std::string> accessibilityBusAddress(const std::string& session,
 bool AtspiAccessibility::isProcessTrusted() {
     std::optional<std::string> session = sessionBusAddress();
     if (!session) return false;
-    DisplayFacts display = readDisplayFacts();
+    DisplayFacts display = readDisplayFacts(kDisplayTimeoutMs);
     activeWindowPid_ = display.activeWindowPid;
     const char* fixed = std::getenv("AT_SPI_BUS_ADDRESS");
     std::optional<std::string> address =

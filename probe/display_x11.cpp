@@ -1,8 +1,11 @@
 #include "display_x11.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <thread>
 #include <xcb/xcb.h>
 
 namespace {
@@ -78,12 +81,8 @@ std::optional<std::string> busAddress(xcb_connection_t* x, xcb_window_t root, xc
                        static_cast<std::size_t>(length));
 }
 
-} // namespace
-
-DisplayFacts readDisplayFacts() {
+DisplayFacts askDisplay() {
     DisplayFacts facts;
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return facts;
     std::unique_ptr<xcb_connection_t, Disconnect> x(xcb_connect(nullptr, nullptr));
     if (xcb_connection_has_error(x.get())) return facts;
     const xcb_setup_t* setup = xcb_get_setup(x.get());
@@ -101,4 +100,26 @@ DisplayFacts readDisplayFacts() {
     xcb_window_t window = focusWindow(x.get(), root, activeAtom);
     if (pidAtom != XCB_ATOM_NONE) facts.activeWindowPid = pidOf(x.get(), window, root, pidAtom);
     return facts;
+}
+
+} // namespace
+
+DisplayFacts readDisplayFacts(int timeoutMs) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return {};
+    // xcb has no time-outs of its own. A thread left waiting on a silent display ends with
+    // the process; its promise outlives this call through the shared state.
+    std::promise<DisplayFacts> promise;
+    std::future<DisplayFacts> answer = promise.get_future();
+    try {
+        std::thread([promise = std::move(promise)]() mutable {
+            promise.set_value(askDisplay());
+        }).detach();
+    } catch (...) {
+        return {};
+    }
+    if (answer.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+        return {};
+    }
+    return answer.get();
 }

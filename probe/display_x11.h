@@ -11,7 +11,9 @@ struct DisplayFacts {
     std::optional<std::string> accessibilityBus;
 };
 
-// Reads both from the display named by DISPLAY; empty when there is none. The active window
-// is the window manager's _NET_ACTIVE_WINDOW, else (no window manager) the input focus, and
-// its process is _NET_WM_PID of that window or of its nearest ancestor that has one.
-DisplayFacts readDisplayFacts();
+// Reads both from the display named by DISPLAY; empty when there is none, or when the display
+// has not answered within `timeoutMs` (a server grabbed by another client answers nobody).
+// The active window is the window manager's _NET_ACTIVE_WINDOW, else (no window manager)
+// the input focus, and its process is _NET_WM_PID of that window or of its nearest ancestor
+// that has one.
+DisplayFacts readDisplayFacts(int timeoutMs);

@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -345,6 +346,46 @@ TEST(ProbeEndToEnd, AutolaunchAddressIsNotUsed) {
     ProbeRun run = runProbe({"DBUS_SESSION_BUS_ADDRESS=autolaunch:", "AT_SPI_BUS_ADDRESS"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.json, R"({"trusted":false})");
+}
+
+// A Unix socket that takes connections but never answers; removed when destroyed.
+class SilentSocket {
+  public:
+    explicit SilentSocket(std::string path) : path_(std::move(path)) {
+        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof address.sun_path - 1);
+        listening_ = fd_ >= 0 &&
+                     bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     listen(fd_, 4) == 0;
+    }
+    ~SilentSocket() {
+        if (fd_ >= 0) close(fd_);
+        unlink(path_.c_str());
+    }
+    bool listening() const { return listening_; }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    bool listening_ = false;
+};
+
+TEST(ProbeEndToEnd, SilentDisplayLeavesTheBusSearchWorking) {
+    TextApp app({"--text", "Hello world", "--start", "0", "--end", "5"});
+    ASSERT_TRUE(app.ready());
+    ASSERT_TRUE(probeSelectionOf(app).contains("selectedLength"));
+    // A display that is grabbed by another client, or frozen, accepts and never answers.
+    int display = 900 + getpid() % 5000;
+    mkdir("/tmp/.X11-unix", 01777);
+    SilentSocket silent("/tmp/.X11-unix/X" + std::to_string(display));
+    ASSERT_TRUE(silent.listening());
+    ProbeRun run = runProbe({"DISPLAY=:" + std::to_string(display)});
+    EXPECT_EQ(run.status, 0) << "the probe had to be killed";
+    Json out = Json::parse(run.json, nullptr, false);
+    // Without the window's process the application marking its frame active is read.
+    EXPECT_EQ(out["text"], "Hello") << run.json;
 }
 
 TEST(ProbeEndToEnd, SilentSessionBusIsNotTrusted) {
