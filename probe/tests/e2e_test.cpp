@@ -283,17 +283,24 @@ TEST(ProbeEndToEnd, StoppedBackgroundApplicationsDoNotHideTheFocusedOne) {
     ASSERT_EQ(probeSelectionOf(focused)["text"], "world");
     for (auto& app : background)
         kill(app->pid(), SIGSTOP);
-    auto started = Clock::now();
-    ProbeRun run = runProbe();
-    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    // With the display the window's process names the application; without it every
+    // application's frames are asked at once, the stopped ones until their calls time out.
+    std::vector<ProbeRun> runs;
+    for (const char* unset : {"AT_SPI_BUS_ADDRESS", "DISPLAY"}) {
+        auto started = Clock::now();
+        runs.push_back(runProbe({unset}));
+        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+        RecordProperty(std::string("probe_ms_without_") + unset, static_cast<int>(took.count()));
+    }
     for (auto& app : background)
         kill(app->pid(), SIGCONT);
-    RecordProperty("probe_ms", static_cast<int>(took.count()));
-    EXPECT_EQ(run.status, 0);
-    Json out = Json::parse(run.json, nullptr, false);
-    EXPECT_EQ(out["text"], "world") << run.json;
-    EXPECT_EQ(out["selectedLength"], 5);
-    expectInWindow(out);
+    for (const ProbeRun& run : runs) {
+        EXPECT_EQ(run.status, 0);
+        Json out = Json::parse(run.json, nullptr, false);
+        EXPECT_EQ(out["text"], "world") << run.json;
+        EXPECT_EQ(out["selectedLength"], 5);
+        expectInWindow(out);
+    }
 }
 
 TEST(ProbeEndToEnd, PasswordFieldGivesNeitherTextNorLength) {
