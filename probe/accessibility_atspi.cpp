@@ -4,7 +4,7 @@
 // createRange, so they are never converted.
 
 #include "accessibility.h"
-#include "atspi_model.h"
+#include "tree_model.h"
 #include "bus_glib.h"
 #include "display_x11.h"
 #include "focus_atspi.h"

@@ -1,4 +1,4 @@
-#include "atspi_model.h"
+#include "tree_model.h"
 
 #include "utf.h"
 
