@@ -29,64 +29,131 @@ std::vector<std::size_t> allOf(const std::vector<AppCandidate>& apps) {
     return all;
 }
 
-// Reads children for one level of nesting and keeps count of what has been read.
-class Assembler {
-  public:
-    Assembler(HypertextSource& source, const AssemblyLimits& limits)
-        : source_(source), limits_(limits) {}
+// A read text split into runs of characters and embedded children.
+struct Piece {
+    std::string text;
+    int child = -1; // index of the child's part; -1 for text or a child not found
+    bool embedded = false;
+};
 
-    // Characters [start, end) of the object; `whole` when the object is covered entirely.
-    std::optional<std::string> read(const AtspiObject& object, std::int64_t start, std::int64_t end,
-                                    int depth, bool whole) {
-        std::optional<std::string> text = source_.text(object, start, end);
-        if (!text) return std::nullopt;
-        std::string out;
-        std::int64_t offset = start;
+struct Part {
+    std::optional<std::vector<Piece>> pieces; // absent when the text could not be read
+};
+
+// A child still to be found: the piece that stands for it and how much of it is selected.
+struct Placeholder {
+    std::size_t request; // the read, in its level, that found it
+    std::size_t part;
+    std::size_t piece;
+    std::int64_t offset;
+    bool covered;
+};
+
+// Splits a read text into pieces, noting each embedded character as a placeholder. A child
+// inside the range, or inside a part read whole, is covered entirely.
+std::vector<Piece> splitText(std::string_view text, std::size_t index, std::size_t part,
+                             const TextRequest& request, bool whole,
+                             std::vector<Placeholder>& placeholders) {
+    std::vector<Piece> pieces;
+    std::int64_t offset = request.start;
+    for (std::string_view rest = text; !rest.empty(); ++offset) {
+        Decoded decoded = decodeUtf8(rest);
+        std::string_view bytes = rest.substr(0, decoded.bytes);
+        rest.remove_prefix(decoded.bytes);
+        if (decoded.codePoint == kEmbeddedObject) {
+            bool covered = whole || (offset > request.start && !rest.empty());
+            placeholders.push_back({index, part, pieces.size(), offset, covered});
+            pieces.push_back({{}, -1, true});
+        } else if (pieces.empty() || pieces.back().embedded) {
+            pieces.push_back({std::string(bytes), -1, false});
+        } else {
+            pieces.back().text += bytes;
+        }
+    }
+    return pieces;
+}
+
+// Writes the parts in reading order, up to the unit budget.
+class Renderer {
+  public:
+    Renderer(const std::vector<Part>& parts, std::int64_t limit) : parts_(parts), limit_(limit) {}
+
+    void render(std::size_t index, std::string& out) {
+        const Part& part = parts_[index];
+        if (!part.pieces) return;
         bool afterChild = false;
-        for (std::string_view rest = *text; !rest.empty() && units_ < limits_.units; ++offset) {
-            Decoded decoded = decodeUtf8(rest);
-            std::string_view bytes = rest.substr(0, decoded.bytes);
-            rest.remove_prefix(decoded.bytes);
-            if (decoded.codePoint == kEmbeddedObject) {
-                // Inside the range, or inside a covered object, the child is selected whole.
-                bool covered = whole || (offset > start && rest.size() > 0);
-                std::string child = childText(object, offset, depth, covered);
-                if (child.empty()) continue;
-                // Children side by side are blocks (paragraphs): one line each.
-                if (afterChild) addText("\n", out);
-                out += child;
-                afterChild = true;
+        for (const Piece& piece : *part.pieces) {
+            if (!piece.embedded) {
+                append(piece.text, out);
+                afterChild = false;
                 continue;
             }
-            afterChild = false;
-            addText(bytes, out);
+            if (piece.child < 0) continue;
+            std::string child;
+            render(static_cast<std::size_t>(piece.child), child);
+            if (child.empty()) continue;
+            // Children side by side are blocks (paragraphs): one line each.
+            if (afterChild) append("\n", out);
+            out += child; // its units are counted already
+
+            afterChild = true;
         }
-        return out;
     }
 
   private:
-    void addText(std::string_view bytes, std::string& out) {
-        out += bytes;
-        units_ += utf16Length(bytes);
+    void append(std::string_view text, std::string& out) {
+        while (!text.empty() && units_ < limit_) {
+            Decoded decoded = decodeUtf8(text);
+            out += text.substr(0, decoded.bytes);
+            text.remove_prefix(decoded.bytes);
+            units_ += decoded.codePoint >= 0x10000 ? 2 : 1;
+        }
     }
 
-    std::string childText(const AtspiObject& object, std::int64_t offset, int depth, bool covered) {
-        if (depth + 1 >= limits_.depth) return {};
-        std::optional<AtspiObject> child = source_.embeddedAt(object, offset);
-        if (!child) return {};
-        std::optional<std::pair<std::int64_t, std::int64_t>> own;
-        if (!covered) own = source_.selectionIn(*child);
-        bool hasOwn = own && own->second > own->first;
-        std::optional<std::string> text =
-            hasOwn ? read(*child, own->first, own->second, depth + 1, false)
-                   : read(*child, 0, -1, depth + 1, true);
-        return text.value_or(std::string());
-    }
-
-    HypertextSource& source_;
-    AssemblyLimits limits_;
+    const std::vector<Part>& parts_;
+    std::int64_t limit_;
     std::int64_t units_ = 0;
 };
+
+// Finds the children of one level's placeholders and says what to read of each.
+std::vector<TextRequest> resolveChildren(HypertextSource& source, std::vector<Part>& parts,
+                                         const std::vector<TextRequest>& level,
+                                         std::vector<Placeholder>& placeholders,
+                                         std::vector<std::size_t>& childParts,
+                                         std::vector<bool>& childWhole) {
+    std::vector<std::pair<AtspiObject, std::int64_t>> characters;
+    for (const Placeholder& p : placeholders)
+        characters.emplace_back(level[p.request].object, p.offset);
+    std::vector<std::optional<AtspiObject>> children = source.embeddedAt(characters);
+    std::vector<AtspiObject> asked;
+    for (std::size_t i = 0; i < placeholders.size(); ++i) {
+        if (children[i] && !placeholders[i].covered) asked.push_back(*children[i]);
+    }
+    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> own =
+        source.selectionsIn(asked);
+    std::vector<TextRequest> next;
+    std::size_t ownIndex = 0;
+    for (std::size_t i = 0; i < placeholders.size(); ++i) {
+        if (!children[i]) continue;
+        const Placeholder& p = placeholders[i];
+        TextRequest request{*children[i], 0, -1};
+        bool whole = true;
+        if (!p.covered) {
+            const auto& selection = own[ownIndex++];
+            if (selection && selection->second > selection->first) {
+                request.start = selection->first;
+                request.end = selection->second;
+                whole = false;
+            }
+        }
+        (*parts[p.part].pieces)[p.piece].child = static_cast<int>(parts.size());
+        childParts.push_back(parts.size());
+        parts.push_back({});
+        childWhole.push_back(whole);
+        next.push_back(std::move(request));
+    }
+    return next;
+}
 
 } // namespace
 
@@ -151,5 +218,32 @@ std::string withoutSupplementaryPadding(std::string_view text) {
 std::optional<std::string> assembleText(HypertextSource& source, const AtspiObject& object,
                                         std::int64_t start, std::int64_t end,
                                         const AssemblyLimits& limits) {
-    return Assembler(source, limits).read(object, start, end, 0, false);
+    std::vector<Part> parts(1);
+    std::vector<TextRequest> level{{object, start, end}};
+    std::vector<std::size_t> levelParts{0};
+    std::vector<bool> levelWhole{false};
+    std::size_t childrenAsked = 0;
+    for (int depth = 0; !level.empty(); ++depth) {
+        std::vector<std::optional<std::string>> texts = source.texts(level);
+        std::vector<Placeholder> placeholders;
+        for (std::size_t k = 0; k < level.size(); ++k) {
+            if (!texts[k]) continue;
+            parts[levelParts[k]].pieces =
+                splitText(*texts[k], k, levelParts[k], level[k], levelWhole[k], placeholders);
+        }
+        if (depth + 1 >= limits.depth) break;
+        std::size_t room = limits.children - std::min(limits.children, childrenAsked);
+        if (placeholders.size() > room) placeholders.resize(room);
+        childrenAsked += placeholders.size();
+        if (placeholders.empty()) break;
+        std::vector<std::size_t> childParts;
+        std::vector<bool> childWhole;
+        level = resolveChildren(source, parts, level, placeholders, childParts, childWhole);
+        levelParts = std::move(childParts);
+        levelWhole = std::move(childWhole);
+    }
+    if (!parts[0].pieces) return std::nullopt;
+    std::string out;
+    Renderer(parts, limits.units).render(0, out);
+    return out;
 }
