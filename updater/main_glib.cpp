@@ -64,9 +64,11 @@ gboolean finishLaunching(gpointer assistant) {
 int runAssistant(const std::vector<std::string>& args) {
     detachFromSession();
     GlibMainLoop mainLoop;
+    // Made first: the child programs get the environment as it is now, before the card sets
+    // anything of its own.
+    const std::unique_ptr<InstallOperations> operations = makeSystemOperations();
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
-    const std::unique_ptr<InstallOperations> operations = makeSystemOperations();
     UpdateAssistant assistant(args, currentDirectory(), std::move(card),
                               {*operations, mainLoop, builtChildPrograms()});
     // Launch runs on the main thread once the loop is running.
