@@ -6,8 +6,9 @@
 // AppRun at its root. This starts BUNDLE/AppRun with no arguments, detached from the caller: in a
 // session of its own (so the caller's end or a signal to its group cannot reach it), with
 // /dev/null as its three standard streams and no other descriptor of the caller, "/" as its
-// working directory, default signal handling and the environment this program was given. It exits 0 once AppRun has been executed, and
-// otherwise with a non-zero status and one line on standard error saying why:
+// working directory, default signal handling and the environment this program was given. It
+// exits 0 once AppRun has been executed, and otherwise with a non-zero status and one line on
+// standard error saying why:
 //   2    not exactly one argument
 //   126  AppRun is not a file this user may execute, or executing it failed
 //   127  there is no AppRun in BUNDLE
