@@ -103,7 +103,7 @@ int launch(const std::string& appRun) {
         ::close(report[0]);
         const pid_t application = ::setsid() < 0 ? -1 : ::fork();
         if (application == 0) execDetached(appRun.c_str(), report[1]);
-        if (application < 0) writeErrno(report[1], errno);
+        if (application < 0) writeErrno(report[1], -errno); // negative: no process to be had
         ::_exit(0);
     }
     ::close(report[1]);
@@ -119,6 +119,7 @@ int launch(const std::string& appRun) {
     if (got == 0) return 0;
     if (got != static_cast<ssize_t>(sizeof error))
         return fail(systemStatus, "the start of " + quoted(appRun) + " was not reported");
+    if (error < 0) return fail(systemStatus, std::string("no process: ") + std::strerror(-error));
     return fail(notExecutableStatus,
                 "cannot start " + quoted(appRun) + ": " + std::strerror(error));
 }
