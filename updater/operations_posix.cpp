@@ -66,6 +66,23 @@ bool flushDirectory(const std::string& directory) {
     return flushed;
 }
 
+// The process environment as it is now, kept as strings that the children's envp points into.
+class EnvironmentSnapshot {
+  public:
+    EnvironmentSnapshot() {
+        for (char** entry = environ; entry && *entry; ++entry)
+            entries_.emplace_back(*entry);
+        for (std::string& entry : entries_)
+            pointers_.push_back(entry.data());
+        pointers_.push_back(nullptr);
+    }
+    char* const* envp() const { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> entries_;
+    std::vector<char*> pointers_;
+};
+
 class PosixOperations final : public InstallOperations {
   public:
     double now() override {
@@ -116,6 +133,51 @@ class PosixOperations final : public InstallOperations {
     }
 
     bool writeFileDurably(const std::string& path, const std::string& content) override;
+
+  private:
+    const EnvironmentSnapshot environment_;
+};
+
+// /dev/null as standard input, output and error, and no blocked signals: a child neither reads
+// the assistant's input nor writes to its streams.
+class ChildSetup {
+  public:
+    ChildSetup() {
+        ready_ = ::posix_spawn_file_actions_init(&actions_) == 0;
+        if (!ready_) return;
+        ready_ = ::posix_spawnattr_init(&attributes_) == 0;
+        if (!ready_) {
+            ::posix_spawn_file_actions_destroy(&actions_);
+            return;
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        error_ = ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+        if (!error_)
+            error_ = ::posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
+        if (!error_)
+            error_ = ::posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0);
+        if (!error_) error_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+        if (!error_) error_ = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK);
+    }
+    ~ChildSetup() {
+        if (!ready_) return;
+        ::posix_spawnattr_destroy(&attributes_);
+        ::posix_spawn_file_actions_destroy(&actions_);
+    }
+    ChildSetup(const ChildSetup&) = delete;
+    ChildSetup& operator=(const ChildSetup&) = delete;
+
+    // 0 when the child can be started this way, else the error.
+    int error() const { return ready_ ? error_ : ENOMEM; }
+    const posix_spawn_file_actions_t* actions() const { return &actions_; }
+    const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+  private:
+    posix_spawn_file_actions_t actions_{};
+    posix_spawnattr_t attributes_{};
+    bool ready_ = false;
+    int error_ = 0;
 };
 
 ProgramRun PosixOperations::runProgram(const std::string& program,
@@ -126,9 +188,11 @@ ProgramRun PosixOperations::runProgram(const std::string& program,
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
+    const ChildSetup setup;
+    if (setup.error() != 0) return {false, errorText(setup.error()), 0};
     pid_t child = 0;
-    const int error =
-        ::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    const int error = ::posix_spawn(&child, program.c_str(), setup.actions(), setup.attributes(),
+                                    argv.data(), environment_.envp());
     if (error != 0) return {false, errorText(error), 0};
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
