@@ -11,6 +11,11 @@
 #include <thread>
 #include <vector>
 
+#ifdef UPDATER_FAULT_INJECTION
+// Test builds only: wraps the system operations with the faults that the environment asks for.
+std::unique_ptr<InstallOperations> withInjectedFaults(std::unique_ptr<InstallOperations> real);
+#endif
+
 namespace {
 
 // Owns the GMainLoop; the worker is joined once the loop has ended.
@@ -66,7 +71,10 @@ int runAssistant(const std::vector<std::string>& args) {
     GlibMainLoop mainLoop;
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
-    const std::unique_ptr<InstallOperations> operations = makeSystemOperations();
+    std::unique_ptr<InstallOperations> operations = makeSystemOperations();
+#ifdef UPDATER_FAULT_INJECTION
+    operations = withInjectedFaults(std::move(operations));
+#endif
     UpdateAssistant assistant(args, currentDirectory(), std::move(card),
                               {*operations, mainLoop, builtChildPrograms()});
     // Launch runs on the main thread once the loop is running.
@@ -79,11 +87,7 @@ int runAssistant(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        const std::vector<std::string> args(argv, argv + argc);
-        if (!hasExpectedArgumentCount(args)) return 2;
-        return runAssistant(args);
-    } catch (...) {
-        return 1;
-    }
+    // The count is checked before anything that could throw, so that 2 means only that.
+    if (argc != static_cast<int>(expectedArgumentCount)) return 2;
+    return exitStatusOf([&] { return runAssistant(std::vector<std::string>(argv, argv + argc)); });
 }
