@@ -138,12 +138,13 @@ std::optional<std::string> UpdateAssistant::refusalOfTarget() {
     const std::string refusing = "Refusing to replace " + quoted(target_) + ": ";
     for (const std::string& target : targets) {
         if (target == "/") return refusing + "it is the root folder.";
-        for (const Kept& folder : kept) {
+        for (const Kept& folder : kept)
             if (folder.path == target) return refusing + "it is " + folder.name + ".";
+    }
+    for (const std::string& target : targets)
+        for (const Kept& folder : kept)
             if (folder.path.starts_with(target + "/"))
                 return refusing + "it holds " + folder.name + ".";
-        }
-    }
     return std::nullopt;
 }
 
