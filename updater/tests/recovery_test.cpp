@@ -66,9 +66,13 @@ void recoverAsTheGuideSays(const std::string& target) {
     }
 }
 
+// What a kill leaves beside the target, besides previous copies.
+enum class Left { nothing, stagingCopy, readyNewVersion, readyInstalledVersion, noTarget };
+
 struct KillPoint {
     const char* name;
     std::string killAfter; // operation#call, "" for a kill from the copy program
+    Left left;
     bool noExchange = false;
 };
 void PrintTo(const KillPoint& point, std::ostream* out) {
@@ -110,6 +114,16 @@ class KilledAtAStep : public ::testing::TestWithParam<KillPoint> {
 
     std::vector<std::string> withPrefix(const std::string& infix) const {
         return namesStartingWith(apps, "Orlavo.app" + infix);
+    }
+
+    Left leftover() const {
+        if (!present(target)) return Left::noTarget;
+        if (present(target + ".update-new")) return Left::stagingCopy;
+        const std::vector<std::string> ready = withPrefix(".update-ready-");
+        if (ready.empty()) return Left::nothing;
+        const bool swapped = inodeOf(apps + "/" + ready.front()) !=
+                             ready.front().substr(ready.front().rfind('-') + 1);
+        return swapped ? Left::readyInstalledVersion : Left::readyNewVersion;
     }
 
     // Each leftover holds exactly what the guide says it can hold.
@@ -154,6 +168,7 @@ class KilledAtAStep : public ::testing::TestWithParam<KillPoint> {
 TEST_P(KilledAtAStep, LeavesNamesThatMeanOneThingAndTheGuidesRecoveryLosesNothing) {
     runUntilKilled(GetParam());
     const double killedAt = secondsSinceEpoch();
+    EXPECT_EQ(leftover(), GetParam().left);
     expectLeftoversAsTheGuideSays();
     recoverAsTheGuideSays(target);
     expectNothingLost();
@@ -171,18 +186,20 @@ TEST_P(KilledAtAStep, LeavesNamesThatMeanOneThingAndTheGuidesRecoveryLosesNothin
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, KilledAtAStep,
-    ::testing::Values(KillPoint{"DuringTheCopy", ""}, KillPoint{"AfterTheCopy", "runProgram#1"},
-                      KillPoint{"AfterTheFlush", "flushFileSystem#1"},
-                      KillPoint{"AfterReadingTheIdentity", "entryIdentity#1"},
-                      KillPoint{"AfterNamingTheCopyReady", "moveNoReplace#1"},
-                      KillPoint{"AfterTheExchange", "exchange#1"},
-                      KillPoint{"AfterNamingThePreviousCopy", "moveNoReplace#2"},
-                      KillPoint{"AfterFlushingTheNames", "flushDirectoryOf#1"},
-                      KillPoint{"AfterReopening", "runProgram#2"},
-                      KillPoint{"AfterTheLog", "writeFileDurably#1"},
-                      KillPoint{"FallbackAfterTheExchangeIsRefused", "exchange#1", true},
-                      KillPoint{"FallbackBetweenTheTwoRenames", "moveNoReplace#2", true},
-                      KillPoint{"FallbackAfterBothRenames", "moveNoReplace#3", true}),
+    ::testing::Values(
+        KillPoint{"DuringTheCopy", "", Left::stagingCopy},
+        KillPoint{"AfterTheCopy", "runProgram#1", Left::stagingCopy},
+        KillPoint{"AfterTheFlush", "flushFileSystem#1", Left::stagingCopy},
+        KillPoint{"AfterReadingTheIdentity", "entryIdentity#1", Left::stagingCopy},
+        KillPoint{"AfterNamingTheCopyReady", "moveNoReplace#1", Left::readyNewVersion},
+        KillPoint{"AfterTheExchange", "exchange#1", Left::readyInstalledVersion},
+        KillPoint{"AfterNamingThePreviousCopy", "moveNoReplace#2", Left::nothing},
+        KillPoint{"AfterFlushingTheNames", "flushDirectoryOf#1", Left::nothing},
+        KillPoint{"AfterReopening", "runProgram#2", Left::nothing},
+        KillPoint{"AfterTheLog", "writeFileDurably#1", Left::nothing},
+        KillPoint{"FallbackAfterTheExchangeIsRefused", "exchange#1", Left::readyNewVersion, true},
+        KillPoint{"FallbackBetweenTheTwoRenames", "moveNoReplace#2", Left::noTarget, true},
+        KillPoint{"FallbackAfterBothRenames", "moveNoReplace#3", Left::nothing, true}),
     [](const ::testing::TestParamInfo<KillPoint>& info) { return std::string(info.param.name); });
 
 // Inside the log write, between the temporary file and its rename (the rename is made to fail
