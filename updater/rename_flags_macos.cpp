@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int renameWithFlag(const char* from, const char* to, RenameFlag flag) {
