@@ -12,6 +12,11 @@
 #include <unistd.h>
 #include <vector>
 
+#ifdef UPDATER_FAULT_INJECTION
+// Test builds only: wraps the system operations with the faults that the environment asks for.
+std::unique_ptr<InstallOperations> withInjectedFaults(std::unique_ptr<InstallOperations> real);
+#endif
+
 namespace {
 
 // Owns the GMainLoop; the worker is joined once the loop has ended.
@@ -86,9 +91,12 @@ int runAssistant(const std::vector<std::string>& args) {
     GlibMainLoop mainLoop;
     // Made first: the child programs get the environment as it is now, before the card sets
     // anything of its own.
-    const std::unique_ptr<InstallOperations> operations = makeSystemOperations();
+    std::unique_ptr<InstallOperations> operations = makeSystemOperations();
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
+#ifdef UPDATER_FAULT_INJECTION
+    operations = withInjectedFaults(std::move(operations));
+#endif
     UpdateAssistant assistant(args, currentDirectory(), std::move(card),
                               {*operations, mainLoop, locatedChildPrograms()});
     // Launch runs on the main thread once the loop is running.
@@ -101,11 +109,7 @@ int runAssistant(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        const std::vector<std::string> args(argv, argv + argc);
-        if (!hasExpectedArgumentCount(args)) return 2;
-        return runAssistant(args);
-    } catch (...) {
-        return 1;
-    }
+    // The count is checked before anything that could throw, so that 2 means only that.
+    if (argc != static_cast<int>(expectedArgumentCount)) return 2;
+    return exitStatusOf([&] { return runAssistant(std::vector<std::string>(argv, argv + argc)); });
 }
