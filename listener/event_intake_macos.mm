@@ -14,6 +14,10 @@
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
 
+#if !__has_feature(objc_arc)
+#error "This file relies on ARC: compile it with -fobjc-arc"
+#endif
+
 #include <string>
 
 static_assert(kCGSessionEventTap == 1 && kCGHeadInsertEventTap == 0 &&

@@ -9,6 +9,13 @@ typedef unsigned long NSUInteger;
 
 @class NSString;
 
+// Ownership messages exist only for code built without ARC.
+#if __has_feature(objc_arc)
+#define OBJC_ARC_UNAVAILABLE __attribute__((unavailable("not available in automatic reference counting mode")))
+#else
+#define OBJC_ARC_UNAVAILABLE
+#endif
+
 NS_ASSUME_NONNULL_BEGIN
 
 @protocol NSObject
@@ -17,6 +24,9 @@ NS_ASSUME_NONNULL_BEGIN
 - (instancetype)self;
 - (BOOL)isKindOfClass:(Class)aClass;
 - (BOOL)respondsToSelector:(SEL)aSelector;
+- (instancetype)retain OBJC_ARC_UNAVAILABLE;
+- (oneway void)release OBJC_ARC_UNAVAILABLE;
+- (instancetype)autorelease OBJC_ARC_UNAVAILABLE;
 @property(readonly, copy) NSString* description;
 @end
 
