@@ -22,9 +22,9 @@ _LIBCPP_END_NAMESPACE_STD
 #include <charconv>
 
 _LIBCPP_BEGIN_NAMESPACE_STD
-#define HELPERS_TO_CHARS(type)                                                                  \
-    HELPERS_MACOS_NEEDS(13.3) to_chars_result to_chars(char*, char*, type);                    \
-    HELPERS_MACOS_NEEDS(13.3) to_chars_result to_chars(char*, char*, type, chars_format);      \
+#define HELPERS_TO_CHARS(type)                                                                     \
+    HELPERS_MACOS_NEEDS(13.3) to_chars_result to_chars(char*, char*, type);                        \
+    HELPERS_MACOS_NEEDS(13.3) to_chars_result to_chars(char*, char*, type, chars_format);          \
     HELPERS_MACOS_NEEDS(13.3) to_chars_result to_chars(char*, char*, type, chars_format, int);
 HELPERS_TO_CHARS(float)
 HELPERS_TO_CHARS(double)

@@ -1,6 +1,6 @@
 #pragma once
-#include <locale.h>
 #include <ctype.h>
+#include <locale.h>
 #include <stdarg.h>
 #include <stddef.h>
 #include <wchar.h>

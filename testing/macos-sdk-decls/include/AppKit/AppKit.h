@@ -7,14 +7,14 @@
 NS_ASSUME_NONNULL_BEGIN
 
 // Events.
-typedef NS_ENUM(NSUInteger, NSEventType){
+typedef NS_ENUM(NSUInteger, NSEventType) {
     NSEventTypeLeftMouseDown = 1,
     NSEventTypeKeyDown = 10,
     NSEventTypeKeyUp = 11,
     NSEventTypeFlagsChanged = 12,
 };
 
-typedef NS_OPTIONS(unsigned long long, NSEventMask){
+typedef NS_OPTIONS(unsigned long long, NSEventMask) {
     NSEventMaskLeftMouseDown = 1ULL << NSEventTypeLeftMouseDown,
     NSEventMaskKeyDown = 1ULL << NSEventTypeKeyDown,
     NSEventMaskKeyUp = 1ULL << NSEventTypeKeyUp,
@@ -22,7 +22,7 @@ typedef NS_OPTIONS(unsigned long long, NSEventMask){
     NSEventMaskAny = ~0ULL,
 };
 
-typedef NS_OPTIONS(NSUInteger, NSEventModifierFlags){
+typedef NS_OPTIONS(NSUInteger, NSEventModifierFlags) {
     NSEventModifierFlagCapsLock = 1 << 16,
     NSEventModifierFlagShift = 1 << 17,
     NSEventModifierFlagControl = 1 << 18,
@@ -90,7 +90,7 @@ extern const NSFontWeight NSFontWeightBold;
 @property(readonly) CGFloat pointSize;
 @end
 
-typedef NS_ENUM(NSUInteger, NSLineBreakMode){
+typedef NS_ENUM(NSUInteger, NSLineBreakMode) {
     NSLineBreakByWordWrapping = 0,
     NSLineBreakByCharWrapping,
     NSLineBreakByClipping,
@@ -99,7 +99,7 @@ typedef NS_ENUM(NSUInteger, NSLineBreakMode){
     NSLineBreakByTruncatingMiddle,
 };
 
-typedef NS_ENUM(NSUInteger, NSControlSize){
+typedef NS_ENUM(NSUInteger, NSControlSize) {
     NSControlSizeRegular = 0,
     NSControlSizeSmall = 1,
     NSControlSizeMini = 2,
@@ -137,7 +137,7 @@ typedef NS_ENUM(NSUInteger, NSControlSize){
 @property BOOL drawsBackground;
 @end
 
-typedef NS_ENUM(NSUInteger, NSProgressIndicatorStyle){
+typedef NS_ENUM(NSUInteger, NSProgressIndicatorStyle) {
     NSProgressIndicatorStyleBar = 0,
     NSProgressIndicatorStyleSpinning = 1,
 };
@@ -159,7 +159,7 @@ typedef NS_ENUM(NSUInteger, NSProgressIndicatorStyle){
 @property(readonly) CGFloat backingScaleFactor;
 @end
 
-typedef NS_OPTIONS(NSUInteger, NSWindowStyleMask){
+typedef NS_OPTIONS(NSUInteger, NSWindowStyleMask) {
     NSWindowStyleMaskBorderless = 0,
     NSWindowStyleMaskTitled = 1 << 0,
     NSWindowStyleMaskClosable = 1 << 1,
@@ -168,7 +168,7 @@ typedef NS_OPTIONS(NSUInteger, NSWindowStyleMask){
     NSWindowStyleMaskNonactivatingPanel = 1 << 7,
 };
 
-typedef NS_ENUM(NSUInteger, NSBackingStoreType){
+typedef NS_ENUM(NSUInteger, NSBackingStoreType) {
     NSBackingStoreRetained = 0,
     NSBackingStoreNonretained = 1,
     NSBackingStoreBuffered = 2,
@@ -179,7 +179,7 @@ static const NSWindowLevel NSNormalWindowLevel = 0;
 static const NSWindowLevel NSFloatingWindowLevel = 3;
 static const NSWindowLevel NSStatusWindowLevel = 25;
 
-typedef NS_OPTIONS(NSUInteger, NSWindowCollectionBehavior){
+typedef NS_OPTIONS(NSUInteger, NSWindowCollectionBehavior) {
     NSWindowCollectionBehaviorDefault = 0,
     NSWindowCollectionBehaviorCanJoinAllSpaces = 1 << 0,
     NSWindowCollectionBehaviorMoveToActiveSpace = 1 << 1,
@@ -212,13 +212,13 @@ typedef NS_OPTIONS(NSUInteger, NSWindowCollectionBehavior){
 @end
 
 // The application.
-typedef NS_ENUM(NSInteger, NSApplicationActivationPolicy){
+typedef NS_ENUM(NSInteger, NSApplicationActivationPolicy) {
     NSApplicationActivationPolicyRegular,
     NSApplicationActivationPolicyAccessory,
     NSApplicationActivationPolicyProhibited,
 };
 
-typedef NS_ENUM(NSUInteger, NSApplicationTerminateReply){
+typedef NS_ENUM(NSUInteger, NSApplicationTerminateReply) {
     NSTerminateCancel = 0,
     NSTerminateNow = 1,
     NSTerminateLater = 2,

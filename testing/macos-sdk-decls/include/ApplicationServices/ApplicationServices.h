@@ -6,7 +6,7 @@
 typedef const struct CF_BRIDGED_TYPE(id) __AXUIElement* AXUIElementRef;
 typedef const struct CF_BRIDGED_TYPE(id) __AXValue* AXValueRef;
 
-typedef CF_ENUM(int32_t, AXError){
+typedef CF_ENUM(int32_t, AXError) {
     kAXErrorSuccess = 0,
     kAXErrorFailure = -25200,
     kAXErrorIllegalArgument = -25201,
@@ -25,7 +25,7 @@ typedef CF_ENUM(int32_t, AXError){
     kAXErrorNotEnoughPrecision = -25214,
 };
 
-typedef CF_ENUM(UInt32, AXValueType){
+typedef CF_ENUM(UInt32, AXValueType) {
     kAXValueTypeCGPoint = 1,
     kAXValueTypeCGSize = 2,
     kAXValueTypeCGRect = 3,

@@ -45,7 +45,7 @@ CF_INLINE CFRange CFRangeMake(CFIndex loc, CFIndex len) {
 }
 
 typedef UInt32 CFStringEncoding;
-typedef CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings){
+typedef CF_ENUM(CFStringEncoding, CFStringBuiltInEncodings) {
     kCFStringEncodingMacRoman = 0,
     kCFStringEncodingASCII = 0x0600,
     kCFStringEncodingUTF8 = 0x08000100,
@@ -67,8 +67,7 @@ Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
 CFTypeID CFStringGetTypeID(void);
 CFStringRef _Nullable CFStringCreateWithBytes(CFAllocatorRef _Nullable alloc, const UInt8* bytes,
                                               CFIndex numBytes, CFStringEncoding encoding,
-                                              Boolean isExternalRepresentation)
-    CF_RETURNS_RETAINED;
+                                              Boolean isExternalRepresentation) CF_RETURNS_RETAINED;
 CFStringRef _Nullable CFStringCreateWithCString(CFAllocatorRef _Nullable alloc, const char* cStr,
                                                 CFStringEncoding encoding) CF_RETURNS_RETAINED;
 CFIndex CFStringGetLength(CFStringRef theString);
@@ -84,8 +83,8 @@ CFTypeID CFMachPortGetTypeID(void);
 void CFMachPortInvalidate(CFMachPortRef port);
 Boolean CFMachPortIsValid(CFMachPortRef port);
 CFRunLoopSourceRef _Nullable CFMachPortCreateRunLoopSource(CFAllocatorRef _Nullable allocator,
-                                                           CFMachPortRef port, CFIndex order)
-    CF_RETURNS_RETAINED;
+                                                           CFMachPortRef port,
+                                                           CFIndex order) CF_RETURNS_RETAINED;
 
 extern const CFRunLoopMode kCFRunLoopDefaultMode;
 extern const CFRunLoopMode kCFRunLoopCommonModes;

@@ -24,7 +24,7 @@ typedef struct CF_BRIDGED_TYPE(id) __CGEvent* CGEventRef;
 typedef struct __CGEventTapProxy* CGEventTapProxy;
 typedef struct CF_BRIDGED_TYPE(id) __CGEventSource* CGEventSourceRef;
 
-typedef CF_ENUM(uint32_t, CGEventType){
+typedef CF_ENUM(uint32_t, CGEventType) {
     kCGEventNull = 0,
     kCGEventLeftMouseDown = 1,
     kCGEventLeftMouseUp = 2,
@@ -41,7 +41,7 @@ typedef CF_ENUM(uint32_t, CGEventType){
 typedef uint64_t CGEventMask;
 #define CGEventMaskBit(eventType) ((CGEventMask)1 << (eventType))
 
-typedef CF_OPTIONS(uint64_t, CGEventFlags){
+typedef CF_OPTIONS(uint64_t, CGEventFlags) {
     kCGEventFlagMaskAlphaShift = 0x00010000,
     kCGEventFlagMaskShift = 0x00020000,
     kCGEventFlagMaskControl = 0x00040000,
@@ -53,27 +53,27 @@ typedef CF_OPTIONS(uint64_t, CGEventFlags){
     kCGEventFlagMaskNonCoalesced = 0x00000100,
 };
 
-typedef CF_ENUM(uint32_t, CGEventField){
+typedef CF_ENUM(uint32_t, CGEventField) {
     kCGKeyboardEventAutorepeat = 8,
     kCGKeyboardEventKeycode = 9,
     kCGKeyboardEventKeyboardType = 10,
     kCGEventSourceUserData = 42,
 };
 
-typedef CF_ENUM(uint32_t, CGEventTapLocation){
+typedef CF_ENUM(uint32_t, CGEventTapLocation) {
     kCGHIDEventTap = 0,
     kCGSessionEventTap,
     kCGAnnotatedSessionEventTap,
 };
-typedef CF_ENUM(uint32_t, CGEventTapPlacement){
+typedef CF_ENUM(uint32_t, CGEventTapPlacement) {
     kCGHeadInsertEventTap = 0,
     kCGTailAppendEventTap,
 };
-typedef CF_ENUM(uint32_t, CGEventTapOptions){
+typedef CF_ENUM(uint32_t, CGEventTapOptions) {
     kCGEventTapOptionDefault = 0x00000000,
     kCGEventTapOptionListenOnly = 0x00000001,
 };
-typedef CF_ENUM(int32_t, CGEventSourceStateID){
+typedef CF_ENUM(int32_t, CGEventSourceStateID) {
     kCGEventSourceStatePrivate = -1,
     kCGEventSourceStateCombinedSessionState = 0,
     kCGEventSourceStateHIDSystemState = 1,
@@ -90,8 +90,8 @@ typedef CGEventRef _Nullable (*CGEventTapCallBack)(CGEventTapProxy proxy, CGEven
 
 CFMachPortRef _Nullable CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place,
                                          CGEventTapOptions options, CGEventMask eventsOfInterest,
-                                         CGEventTapCallBack callback, void* _Nullable userInfo)
-    CF_RETURNS_RETAINED;
+                                         CGEventTapCallBack callback,
+                                         void* _Nullable userInfo) CF_RETURNS_RETAINED;
 void CGEventTapEnable(CFMachPortRef tap, bool enable);
 bool CGEventTapIsEnabled(CFMachPortRef tap);
 void CGEventTapPostEvent(CGEventTapProxy _Nullable proxy, CGEventRef _Nullable event);
@@ -102,8 +102,8 @@ CGEventFlags CGEventGetFlags(CGEventRef _Nullable event);
 void CGEventSetFlags(CGEventRef _Nullable event, CGEventFlags flags);
 int64_t CGEventGetIntegerValueField(CGEventRef _Nullable event, CGEventField field);
 CGEventRef _Nullable CGEventCreateKeyboardEvent(CGEventSourceRef _Nullable source,
-                                                CGKeyCode virtualKey, bool keyDown)
-    CF_RETURNS_RETAINED;
+                                                CGKeyCode virtualKey,
+                                                bool keyDown) CF_RETURNS_RETAINED;
 CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 
 CGFloat CGRectGetMinX(CGRect rect);

@@ -18,7 +18,7 @@ CF_INLINE NSRect NSMakeRect(CGFloat x, CGFloat y, CGFloat w, CGFloat h) {
     return r;
 }
 
-typedef NS_ENUM(NSUInteger, NSStringEncoding){
+typedef NS_ENUM(NSUInteger, NSStringEncoding) {
     NSASCIIStringEncoding = 1,
     NSUTF8StringEncoding = 4,
 };

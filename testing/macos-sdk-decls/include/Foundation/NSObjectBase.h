@@ -11,7 +11,8 @@ typedef unsigned long NSUInteger;
 
 // Ownership messages exist only for code built without ARC.
 #if __has_feature(objc_arc)
-#define OBJC_ARC_UNAVAILABLE __attribute__((unavailable("not available in automatic reference counting mode")))
+#define OBJC_ARC_UNAVAILABLE                                                                       \
+    __attribute__((unavailable("not available in automatic reference counting mode")))
 #else
 #define OBJC_ARC_UNAVAILABLE
 #endif
@@ -31,7 +32,7 @@ NS_ASSUME_NONNULL_BEGIN
 @end
 
 __attribute__((objc_root_class))
-@interface NSObject <NSObject> {
+@interface NSObject<NSObject> {
     Class isa;
 }
 + (instancetype)alloc;

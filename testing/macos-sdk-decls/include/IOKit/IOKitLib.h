@@ -18,8 +18,7 @@ __BEGIN_DECLS
 extern const mach_port_t kIOMainPortDefault API_AVAILABLE(macos(12.0));
 
 CFMutableDictionaryRef _Nullable IOServiceMatching(const char* name) CF_RETURNS_RETAINED;
-io_service_t IOServiceGetMatchingService(mach_port_t mainPort,
-                                         CFDictionaryRef _Nullable matching);
+io_service_t IOServiceGetMatchingService(mach_port_t mainPort, CFDictionaryRef _Nullable matching);
 kern_return_t IOServiceOpen(io_service_t service, task_port_t owningTask, uint32_t type,
                             io_connect_t* connect);
 kern_return_t IOServiceClose(io_connect_t connect);

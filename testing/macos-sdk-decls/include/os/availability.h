@@ -1,7 +1,8 @@
 // Availability and nullability spellings shared by the declarations in this folder.
 #pragma once
 
-#define API_AVAILABLE(...) __attribute__((availability(macos, introduced = __API_MACOS_##__VA_ARGS__)))
+#define API_AVAILABLE(...)                                                                         \
+    __attribute__((availability(macos, introduced = __API_MACOS_##__VA_ARGS__)))
 #define __API_MACOS_macos(v) v
 #define API_DEPRECATED(...)
 #define API_UNAVAILABLE(...)
@@ -27,11 +28,17 @@
 
 // Typed enumerations as the frameworks declare them. Option sets are plain integers in C++, so
 // that or-ing two options gives a value of the option type.
-#define CF_ENUM(_type, _name) enum _name : _type _name; enum _name : _type
+#define CF_ENUM(_type, _name)                                                                      \
+    enum _name : _type _name;                                                                      \
+    enum _name : _type
 #ifdef __cplusplus
-#define CF_OPTIONS(_type, _name) _type _name; enum __attribute__((flag_enum)) : _type
+#define CF_OPTIONS(_type, _name)                                                                   \
+    _type _name;                                                                                   \
+    enum __attribute__((flag_enum)) : _type
 #else
-#define CF_OPTIONS(_type, _name) enum _name : _type _name; enum __attribute__((flag_enum)) _name : _type
+#define CF_OPTIONS(_type, _name)                                                                   \
+    enum _name : _type _name;                                                                      \
+    enum __attribute__((flag_enum)) _name : _type
 #endif
 #define NS_ENUM(_type, _name) CF_ENUM(_type, _name)
 #define NS_OPTIONS(_type, _name) CF_OPTIONS(_type, _name)
