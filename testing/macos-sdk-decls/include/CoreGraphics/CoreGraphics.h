@@ -105,6 +105,12 @@ CGEventRef _Nullable CGEventCreateKeyboardEvent(CGEventSourceRef _Nullable sourc
                                                 CGKeyCode virtualKey,
                                                 bool keyDown) CF_RETURNS_RETAINED;
 CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
+void CGEventSetType(CGEventRef _Nullable event, CGEventType type);
+void CGEventPost(CGEventTapLocation tap, CGEventRef _Nullable event);
+bool CGPreflightPostEventAccess(void) API_AVAILABLE(macos(10.15));
+bool CGRequestPostEventAccess(void) API_AVAILABLE(macos(10.15));
+bool CGPreflightListenEventAccess(void) API_AVAILABLE(macos(10.15));
+bool CGRequestListenEventAccess(void) API_AVAILABLE(macos(10.15));
 
 CGFloat CGRectGetMinX(CGRect rect);
 CGFloat CGRectGetMinY(CGRect rect);
