@@ -18,6 +18,10 @@
 #include <poll.h>
 #include <string>
 
+#if !__has_feature(objc_arc)
+#error "This file relies on ARC: compile it with -fobjc-arc"
+#endif
+
 static_assert(kCGSessionEventTap == 1 && kCGHeadInsertEventTap == 0 &&
               kCGEventTapOptionDefault == 0);
 static_assert(kCGEventKeyDown == 10 && kCGEventKeyUp == 11 && kCGEventFlagsChanged == 12);

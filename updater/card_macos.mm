@@ -8,6 +8,10 @@
 #import <QuartzCore/QuartzCore.h>
 #include <dispatch/dispatch.h>
 
+#if !__has_feature(objc_arc)
+#error "This file relies on ARC: compile it with -fobjc-arc"
+#endif
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +98,8 @@ void buildCard(CardViews* views) {
                                                      backing:NSBackingStoreBuffered
                                                        defer:NO];
     views.window = window;
+    // The window is owned by the views object; a close must not release it a second time.
+    [window setReleasedWhenClosed:NO];
     [window setOpaque:NO];
     [window setBackgroundColor:[NSColor clearColor]];
     [window setLevel:NSFloatingWindowLevel];

@@ -9,6 +9,10 @@
 #import <AppKit/AppKit.h>
 #include <dispatch/dispatch.h>
 
+#if !__has_feature(objc_arc)
+#error "This file relies on ARC: compile it with -fobjc-arc"
+#endif
+
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,0 +1,6 @@
+// HID system parameter keys.
+#pragma once
+#include <IOKit/hidsystem/IOHIDShared.h>
+
+#define kIOHIDKeyboardCapsLockDelayOverride "HIDKeyboardCapsLockDelayOverride"
+#define kIOHIDFKeyModeKey "HIDFKeyMode"

@@ -1,0 +1,2 @@
+// Linux-only: macOS has no <sys/epoll.h>.
+#error "<sys/epoll.h> is Linux-only: it does not exist on macOS"

@@ -1,0 +1,2 @@
+// Linux-only: macOS has no <sys/personality.h>.
+#error "<sys/personality.h> is Linux-only: it does not exist on macOS"

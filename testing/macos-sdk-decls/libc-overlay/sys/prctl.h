@@ -1,0 +1,2 @@
+// Linux-only: macOS has no <sys/prctl.h>.
+#error "<sys/prctl.h> is Linux-only: it does not exist on macOS"
