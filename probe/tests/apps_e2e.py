@@ -234,7 +234,50 @@ class AppCase(unittest.TestCase):
         self.session = Session()
 
     def tearDown(self):
-        self.session.close()
+        try:
+            if os.environ.get("PROBE_APPS_BENCH"):
+                self.report_row()
+        finally:
+            self.session.close()
+
+    def report_row(self):
+        """Benchmark mode: one table row with the verdicts and the probe's median time, asked
+        in the state the case left (selection made, stopped applications still stopped)."""
+        result = os.path.join(self.session.dir, "hyperfine.json")
+        subprocess.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json",
+                        result, PROBE], capture_output=True, timeout=600)
+        try:
+            with open(result) as file:
+                median = "%.1f" % (json.load(file)["results"][0]["median"] * 1000)
+        except (OSError, ValueError, KeyError, IndexError):
+            median = "?"
+        verdicts = getattr(self, "verdicts", {})
+        cells = [verdicts.get(key, "not reached") for key in ("text", "length", "box")]
+        print(f"row | {CASE} | {' | '.join(cells)} | {median} |", file=sys.stderr)
+
+    def check_answer(self, answer, text, window, **box_options):
+        """Judges text, length and box each on its own (so that a table can show all three),
+        then fails on the first that is wrong. A `text` of None expects neither text nor
+        length."""
+        checks = {
+            "text": lambda: self.assertEqual(answer.get("text"), text, answer),
+            "length": lambda: self.assertEqual(
+                answer.get("selectedLength"), None if text is None else utf16_length(text),
+                answer),
+            "box": lambda: self.assert_box_inside(answer, window, **box_options),
+        }
+        self.verdicts = {}
+        failures = []
+        for name, check in checks.items():
+            try:
+                check()
+                self.verdicts[name] = "yes"
+            except AssertionError as failure:
+                self.verdicts[name] = "NO"
+                failures.append(failure)
+        self.assertEqual(answer.get("trusted"), True, answer)
+        if failures:
+            raise failures[0]
 
     def assert_box_inside(self, answer, window, max_height=None, window_relative_ok=False):
         for member in ("x", "y", "width", "height"):
@@ -255,11 +298,6 @@ class AppCase(unittest.TestCase):
         if max_height is not None:
             self.assertLessEqual(h, max_height, answer)
 
-    def assert_selection(self, answer, text):
-        self.assertEqual(answer.get("trusted"), True, answer)
-        self.assertEqual(answer.get("text"), text, answer)
-        self.assertEqual(answer.get("selectedLength"), utf16_length(text), answer)
-
     def wait_registered(self, process):
         wait_for("the application's accessible tree",
                  lambda: descendants(process.pid) & self.session.registered_pids())
@@ -279,9 +317,8 @@ class AppCase(unittest.TestCase):
         # An application may map its window before its document takes keys: select again
         # until the selection is seen (the keys give the same selection every time).
         answer = probe_until(has_selection, before=lambda: keys("ctrl+Home", "shift+End"))
-        self.assert_selection(answer, LINE)
-        self.assert_box_inside(answer, geometry(wid), max_height=60,
-                               window_relative_ok=window_relative_ok)
+        self.check_answer(answer, LINE, geometry(wid), max_height=60,
+                          window_relative_ok=window_relative_ok)
 
     def test_gtk4_editor(self):
         path = self.write("probe-gtk4.txt", f"{LINE}\n{SECOND_LINE}\n")
@@ -347,21 +384,16 @@ class AppCase(unittest.TestCase):
         activate(wid)
         self.warm_up()
         answer = probe_until(has_selection)
-        self.assert_selection(answer, expected)
-        self.assert_box_inside(answer, geometry(wid), max_height=80)
+        self.check_answer(answer, expected, geometry(wid), max_height=80)
 
     def browser_password(self, browser):
         app, wid = browser("secret")
         self.wait_registered(app)
         activate(wid)
         self.warm_up()
+        # Bounds may stay (they belong to the field inside the window); text and length not.
         answer = probe_until(lambda a: "x" in a)
-        self.assertEqual(answer.get("trusted"), True, answer)
-        self.assertNotIn("text", answer)
-        self.assertNotIn("selectedLength", answer)
-        # Bounds may stay; when given they belong to the field inside the window.
-        if "x" in answer:
-            self.assert_box_inside(answer, geometry(wid), max_height=80)
+        self.check_answer(answer, None, geometry(wid), max_height=80)
 
     def test_firefox_field(self):
         self.browser_case(self.firefox, "field", field_text(EMOJI))
@@ -407,8 +439,7 @@ class AppCase(unittest.TestCase):
         for app in stopped:
             os.kill(app.pid, signal.SIGSTOP)
         answer = probe_once()
-        self.assert_selection(answer, LINE)
-        self.assert_box_inside(answer, geometry(wid), max_height=60)
+        self.check_answer(answer, LINE, geometry(wid), max_height=60)
 
 
 # Firefox pads its text with U+FEFF after each character outside the BMP; the answer must not
