@@ -32,6 +32,10 @@ def show(cmd):
     say("    $ " + shlex.join(str(part) for part in cmd))
 
 
+# The longest any step may take: far more than a loaded machine needs, and no slower when it
+# does not.
+WAIT = 60
+
 def read_line(stream, timeout):
     """One line from a child's pipe, or None after the timeout."""
     ready, _, _ = select.select([stream], [], [], timeout)
@@ -53,7 +57,7 @@ def wait_for_line(stream, wanted, timeout, echo):
 def screenshot(path):
     cmd = ["import", "-window", "root", str(path)]
     show(cmd)
-    subprocess.run(cmd, check=True, timeout=20)
+    subprocess.run(cmd, check=True, timeout=WAIT)
     say(f"    screenshot: {path}")
 
 
@@ -86,7 +90,7 @@ class Demo:
                 child.terminate()
         for child in self.children:
             try:
-                child.wait(timeout=5)
+                child.wait(timeout=WAIT)
             except subprocess.TimeoutExpired:
                 child.kill()
                 child.wait()
@@ -99,25 +103,25 @@ class Demo:
         say("\n[1] A text window with a focused selection")
         app = self.start([self.text_app, "--text", TEXT, "--start", "0", "--end", "-1"],
                          stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        if not wait_for_line(app.stdout, "ready", 20, "text window"):
+        if not wait_for_line(app.stdout, "ready", WAIT, "text window"):
             raise RuntimeError("the text window did not get the focus")
 
         say("\n[2] shortcut-listener with a custom binding: Control+R reads aloud")
         listener = self.start([self.listener, "--bindings", BINDINGS],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        if not wait_for_line(listener.stderr, "ready: event tap", 10, "listener (stderr)"):
+        if not wait_for_line(listener.stderr, "ready: event tap", WAIT, "listener (stderr)"):
             raise RuntimeError("the listener did not start")
 
         say("\n[3] The user presses Control+R (injected through XTest)")
         press = ["xdotool", "keydown", X_CONTROL, "key", X_R, "keyup", X_CONTROL]
         show(press)
-        subprocess.run(press, check=True, timeout=10)
+        subprocess.run(press, check=True, timeout=WAIT)
 
         say("\n[4] The host reads \"speak\" and asks selection-probe for the selection")
-        if not wait_for_line(listener.stdout, "speak", 10, "listener"):
+        if not wait_for_line(listener.stdout, "speak", WAIT, "listener"):
             raise RuntimeError("no speak line from the listener")
         show([self.probe])
-        record = subprocess.run([self.probe], capture_output=True, text=True, timeout=10).stdout
+        record = subprocess.run([self.probe], capture_output=True, text=True, timeout=WAIT).stdout
         say(f"    probe> {record}")
         say(f"    selected text: {json.loads(record).get('text')!r}")
 
@@ -126,7 +130,7 @@ class Demo:
 
         say("\n[6] The host ends the listener")
         listener.terminate()
-        status = listener.wait(timeout=5)
+        status = listener.wait(timeout=WAIT)
         say(f"    listener ended by signal {-status}" if status < 0 else f"    listener exit status: {status}")
         say("\nDemo finished.")
 
@@ -141,13 +145,13 @@ class Demo:
         screenshot(os.path.join(self.out, "card-waiting.png"))
         say("    the host quits")
         host.terminate()
-        host.wait(timeout=5)
-        deadline = time.monotonic() + 60
+        host.wait(timeout=WAIT)
+        deadline = time.monotonic() + WAIT
         while not os.path.exists(log) and time.monotonic() < deadline:
             time.sleep(0.02)
         # The card stays 1.0 s after success: time enough for the picture.
         screenshot(os.path.join(self.out, "card.png"))
-        status = assistant.wait(timeout=20)
+        status = assistant.wait(timeout=WAIT)
         with open(log) as text:
             say(f"    log> {text.read().rstrip()}")
         say(f"    update-assistant exit status: {status}")

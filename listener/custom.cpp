@@ -41,8 +41,7 @@ Action keyedAction(int32_t type, int64_t key, uint64_t flags, int64_t bound, boo
 
 // Inserts the name and writes its action line unless it is already armed.
 void trigger(const std::string& name) {
-    if (customArmed.contains(std::string_view(name))) return;
-    customArmed.emplace(name);
+    if (!customArmed.arm(name)) return;
     if (name == "read")
         emitSpeak();
     else if (name == "translate")
@@ -50,9 +49,7 @@ void trigger(const std::string& name) {
 }
 
 void disarm(const std::string& name) {
-    if (customArmed.empty()) return;
-    if (auto armed = customArmed.find(std::string_view(name)); armed != customArmed.end())
-        customArmed.erase(armed);
+    customArmed.disarm(name);
 }
 
 bool bindingMode(int32_t type, int64_t key, uint64_t flags) {

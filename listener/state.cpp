@@ -10,10 +10,7 @@ LockState* hidConnection = nullptr;
 bool capsLock = false;
 bool recording = false;
 BindingMap bindings;
-namespace {
-std::pmr::unsynchronized_pool_resource armedNodes;
-}
-NameSet customArmed{&armedNodes};
+ArmedNames customArmed;
 int64_t recordingWeight = 0;
 bool globeDown = false;
 bool fnCmdArmed = false;

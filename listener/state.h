@@ -6,10 +6,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory_resource>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 // Hashes std::string and std::string_view alike, so look-ups need no allocation. FNV-1a:
@@ -23,13 +22,46 @@ struct NameHash {
         return static_cast<size_t>(hash);
     }
 };
-// Its nodes come from a pool that keeps freed nodes, so arming and disarming do not reach the
-// heap once the set has been as large as it gets.
 struct NameEqual {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
 };
-using NameSet = std::pmr::unordered_set<std::pmr::string, NameHash, NameEqual>;
+
+// The custom bindings that have triggered and not been disarmed since. A name keeps its entry
+// once it has been armed, so arming and disarming it again never reach the heap.
+class ArmedNames {
+  public:
+    bool contains(std::string_view name) const {
+        auto entry = names_.find(name);
+        return entry != names_.end() && entry->second;
+    }
+    // False when the name was armed already.
+    bool arm(const std::string& name) {
+        auto entry = names_.find(std::string_view(name));
+        if (entry == names_.end()) entry = names_.emplace(name, false).first;
+        if (entry->second) return false;
+        entry->second = true;
+        ++armed_;
+        return true;
+    }
+    void disarm(std::string_view name) {
+        if (armed_ == 0) return;
+        if (auto entry = names_.find(name); entry != names_.end() && entry->second) {
+            entry->second = false;
+            --armed_;
+        }
+    }
+    bool empty() const noexcept { return armed_ == 0; }
+    // Forgets every name, for a new set of bindings.
+    void clear() noexcept {
+        names_.clear();
+        armed_ = 0;
+    }
+
+  private:
+    std::unordered_map<std::string, bool, NameHash, NameEqual> names_;
+    size_t armed_ = 0;
+};
 
 // Event types and flag bits, in the numbering of Quartz event services.
 inline constexpr int32_t kKeyDown = 10;
@@ -56,7 +88,7 @@ extern LockState* hidConnection;
 extern bool capsLock;
 extern bool recording;
 extern BindingMap bindings;
-extern NameSet customArmed;
+extern ArmedNames customArmed;
 extern int64_t recordingWeight;
 extern bool globeDown;
 extern bool fnCmdArmed;

@@ -186,3 +186,31 @@ TEST_F(CustomCaps, InvalidUtf8LabelDropsOnlyThatReport) {
 }
 
 } // namespace
+
+namespace {
+
+// The armed set alone: each name fires once per arming, and the count behind empty() follows
+// every arm and disarm, including names it has never seen and names long enough to need the heap.
+TEST(ArmedNamesSet, ArmsOncePerArmingAndCountsWhatIsArmed) {
+    ArmedNames armed;
+    const std::string longName(64, 'x');
+    EXPECT_TRUE(armed.empty());
+    EXPECT_TRUE(armed.arm("read"));
+    EXPECT_FALSE(armed.arm("read")) << "already armed";
+    EXPECT_TRUE(armed.arm(longName));
+    EXPECT_TRUE(armed.contains("read"));
+    EXPECT_TRUE(armed.contains(longName));
+    armed.disarm("never seen");
+    armed.disarm("read");
+    armed.disarm("read");
+    EXPECT_FALSE(armed.contains("read"));
+    EXPECT_FALSE(armed.empty()) << "the long name is still armed";
+    armed.disarm(longName);
+    EXPECT_TRUE(armed.empty());
+    EXPECT_TRUE(armed.arm("read")) << "disarmed names arm again";
+    armed.clear();
+    EXPECT_TRUE(armed.empty());
+    EXPECT_FALSE(armed.contains("read"));
+}
+
+} // namespace

@@ -32,15 +32,15 @@ class ListenerProcess {
 
     bool started() const { return pid_ > 0; }
     // The next line on standard error without its line feed, or none at time-out or end.
-    std::optional<std::string> nextErrorLine(std::chrono::milliseconds timeout = 10s);
+    std::optional<std::string> nextErrorLine(std::chrono::milliseconds timeout = 30s);
     // The next line on standard output without its line feed, or none at time-out or end.
-    std::optional<std::string> nextLine(std::chrono::milliseconds timeout = 5s);
+    std::optional<std::string> nextLine(std::chrono::milliseconds timeout = 30s);
     // Everything on standard error so far.
     std::string errors();
     // Ends the process (SIGTERM, then SIGKILL) and gives its wait status.
     int stop();
     // Waits for the process to end by itself; gives its wait status, or none at time-out.
-    std::optional<int> waitExit(std::chrono::milliseconds timeout = 10s);
+    std::optional<int> waitExit(std::chrono::milliseconds timeout = 30s);
 
   private:
     static std::optional<std::string> readLine(int fd, std::string& buffer,
@@ -93,7 +93,7 @@ class FocusWindow {
     // The key codes pressed in the window up to and including the first press of `sentinel`,
     // or none when it does not come in time.
     std::optional<std::vector<unsigned>> pressesUntil(unsigned sentinel,
-                                                      std::chrono::milliseconds timeout = 5s);
+                                                      std::chrono::milliseconds timeout = 30s);
 
   private:
     _XDisplay* display_ = nullptr;

@@ -122,8 +122,8 @@ struct ProbeRun {
 ProbeRun runProbe(const std::vector<std::string>& environment = {}) {
     Child probe = spawn({PROBE_PATH}, environment);
     ProbeRun run;
-    run.json = readAll(probe.output, std::chrono::seconds(10));
-    run.status = finish(probe, std::chrono::seconds(10));
+    run.json = readAll(probe.output, std::chrono::seconds(60));
+    run.status = finish(probe, std::chrono::seconds(60));
     return run;
 }
 
@@ -133,13 +133,13 @@ class TextApp {
     explicit TextApp(std::vector<std::string> options) {
         options.insert(options.begin(), TEXT_APP_PATH);
         child_ = spawn(options);
-        ready_ = child_.pid > 0 && waitForLine(child_.output, "ready", std::chrono::seconds(20));
+        ready_ = child_.pid > 0 && waitForLine(child_.output, "ready", std::chrono::seconds(60));
     }
     ~TextApp() {
         kill(child_.pid, SIGCONT);
         close(child_.input);
         child_.input = -1;
-        if (finish(child_, std::chrono::seconds(5)) != 0) ADD_FAILURE() << "window did not quit";
+        if (finish(child_, std::chrono::seconds(60)) != 0) ADD_FAILURE() << "window did not quit";
     }
     bool ready() const { return ready_; }
     pid_t pid() const { return child_.pid; }
@@ -150,10 +150,10 @@ class TextApp {
 };
 
 // The window registers with the accessibility registry just after it shows; ask until the
-// probe sees its selection, for a few seconds at most.
+// probe sees its selection, for a minute at most (a loaded machine can take that long).
 Json probeSelectionOf(const TextApp& app) {
     Json last;
-    for (int attempt = 0; attempt < 50 && app.ready(); ++attempt) {
+    for (int attempt = 0; attempt < 600 && app.ready(); ++attempt) {
         ProbeRun run = runProbe();
         EXPECT_EQ(run.status, 0);
         last = Json::parse(run.json, nullptr, false);

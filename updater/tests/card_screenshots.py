@@ -4,15 +4,19 @@
   card_screenshots.py RUN --program UPDATE_ASSISTANT --demo CARD_DEMO [--docs DIR]
 
 RUN is one of:
-  light        a successful update, light colours, ends about 1.0 s after the log is written
-  dark         a failed update under GTK_THEME=Adwaita:dark, ends about 6.0 s after the log
+  light        a successful update, light colours, ends at least 1.0 s after the log is written
+  dark         a failed update under GTK_THEME=Adwaita:dark, ends at least 6.0 s after the log
   prefer-dark  the card under the GTK setting gtk-application-prefer-dark-theme
   long         texts wider than their labels stay inside their 320-pixel frames
   compositor   a successful update under xcompmgr: transparent surround, same card
 
-The update runs use the real program built with a copy program that sleeps before copying
-(tests/card_stub_copy), on bundle directories in a fresh temporary folder. Pixels are read from
-`import -window root` shots. Timing is checked loosely; it is not a benchmark.
+The update runs use the real program built with stub copy and open programs that wait for this
+script to open a gate (tests/card_stub_copy, tests/card_stub_open), on bundle directories in a
+fresh temporary folder, so each stage of the card is on screen for as long as the checks need.
+Pixels are read from `import -window root` shots. The checks are about order and outcome; every
+wait has a deadline wide enough for a loaded machine, and the one duration checked (how long the
+card stays after the log) is a lower bound taken from the program's own events: the log file's
+modification time and the moment the process ended.
 """
 import argparse
 import ctypes
@@ -21,6 +25,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 # The root window is painted in this colour, unlike either card, so clear corners show.
@@ -96,15 +101,32 @@ class Shot:
         os.remove(shot)
 
 
-def wait_for_card(colours, give_up=15.0):
-    """The first shot in which the card's background is on screen."""
+# Every wait gives up only after this long: far beyond what the slowest loaded machine needs.
+GIVE_UP = 120.0
+
+
+def shows_card(shot, colours):
+    return distance(shot.at(CARD_X + 180, CARD_Y + 8), colours["card"]) <= 3
+
+
+def wait_for_shot(wanted, alive=lambda: True, give_up=GIVE_UP):
+    """The first shot that satisfies wanted(shot), or None once alive() is false or time is up.
+    alive() is asked before each shot, so a shot taken while it held is always looked at."""
     deadline = time.monotonic() + give_up
     while time.monotonic() < deadline:
+        still_alive = alive()
         shot = Shot()
-        if distance(shot.at(CARD_X + 180, CARD_Y + 8), colours["card"]) <= 3:
+        if wanted(shot):
             return shot
+        if not still_alive:
+            return None
         time.sleep(0.05)
     return None
+
+
+def wait_for_card(colours, alive=lambda: True):
+    """The first shot in which the card's background is on screen."""
+    return wait_for_shot(lambda shot: shows_card(shot, colours), alive)
 
 
 def shows_background(pixel, background, colours):
@@ -138,10 +160,10 @@ def check_card(shot, colours, name):
 
 
 def check_bar_moves(colours, name):
+    """The indeterminate bar is drawn in a later shot at another place than in the first one."""
     first = Shot()
-    time.sleep(0.15)
-    second = Shot()
-    check(first.region(BAR) != second.region(BAR), f"{name}: bar did not move in 150 ms")
+    moved = wait_for_shot(lambda shot: shot.region(BAR) != first.region(BAR))
+    check(moved is not None, f"{name}: bar did not move")
     track = [p for p in first.region(BAR) if distance(p, colours["border"]) <= 3]
     check(len(track) > 0, f"{name}: no bar track in the border colour")
 
@@ -156,27 +178,69 @@ def make_bundles(folder):
     return target, source
 
 
-def wait_for_log(log, process, give_up=30.0):
+def complete_log(log):
+    """The log's modification time once it holds a whole line, else None."""
+    try:
+        with open(log, "rb") as f:
+            if not f.read().endswith(b"\n"):
+                return None
+        return os.stat(log).st_mtime
+    except FileNotFoundError:
+        return None
+
+
+def wait_for_log(log, ended, give_up=GIVE_UP):
+    """When the program wrote its log line (the file's own time), or None. The log is looked
+    for before asking whether the process has ended, and once more after it has."""
     deadline = time.monotonic() + give_up
-    while time.monotonic() < deadline and process.poll() is None:
-        if os.path.exists(log) and os.path.getsize(log) > 0:
-            return time.monotonic()
+    while time.monotonic() < deadline:
+        written = complete_log(log)
+        if written is not None:
+            return written
+        if ended.is_set():
+            return complete_log(log)
         time.sleep(0.01)
     return None
 
 
+class Ending:
+    """Waits for the process in a thread and notes the wall-clock time it ended."""
+
+    def __init__(self, process):
+        self.process = process
+        self.event = threading.Event()
+        self.time = None
+        self.status = None
+        threading.Thread(target=self._wait, daemon=True).start()
+
+    def _wait(self):
+        self.status = self.process.wait()
+        self.time = time.time()
+        self.event.set()
+
+    def alive(self):
+        return not self.event.is_set()
+
+
+def open_gate(folder, name):
+    with open(os.path.join(folder, name), "w"):
+        pass
+
+
 def run_update(args, colours, name, fail, env):
-    """A real update with the slow copy program: checks, returns the last shot."""
+    """A real update with gated copy and open programs: checks, returns the card to keep."""
     with tempfile.TemporaryDirectory() as folder:
         target, source = make_bundles(folder)
         log = os.path.join(folder, "update.log")
-        env = dict(env, CARD_STUB_COPY_SECONDS="2", CARD_STUB_COPY_STATUS="1" if fail else "0")
+        env = dict(env, CARD_STUB_GATE_DIR=folder, CARD_STUB_COPY_STATUS="1" if fail else "0")
         stderr_path = os.path.join(folder, "stderr")
         with open(stderr_path, "wb") as stderr:
             process = subprocess.Popen([args.program, target, source, "0", log], env=env,
                                        stdout=subprocess.PIPE, stderr=stderr)
+        ending = Ending(process)
         try:
-            copying = wait_for_card(colours)
+            # The copy waits for its gate, so this card is the copying one.
+            copying = wait_for_card(colours, ending.alive)
             if not check(copying is not None, f"{name}: card never appeared"):
                 return None
             check_card(copying, colours, name + " while copying")
@@ -185,27 +249,29 @@ def run_update(args, colours, name, fail, env):
                                       text=True).stdout
                 check(" 408x172+" in tree, "compositor: card not drawn with its shadow surround")
             check_bar_moves(colours, name)
-            logged = wait_for_log(log, process)
+            open_gate(folder, "copy-gate")
+            # Success: the open program waits for its gate under the last status. Failure: the
+            # card shows the failure for at least six seconds after the log.
+            final = wait_for_shot(lambda shot: shows_card(shot, colours) and
+                                  shot.region(HEADLINE) != copying.region(HEADLINE), ending.alive)
+            if check(final is not None, f"{name}: the headline never changed after the copy"):
+                check_card(final, colours, name + " final")
+            open_gate(folder, "open-gate")
+            logged = wait_for_log(log, ending.event)
             check(logged is not None, f"{name}: no log line")
-            time.sleep(0.3)
-            final = Shot()
-            check_card(final, colours, name + " final")
-            check(copying.region(HEADLINE) != final.region(HEADLINE),
-                  f"{name}: headline unchanged after the worker's status change")
-            status = process.wait(timeout=20)
-            ended = time.monotonic()
+            check(ending.event.wait(GIVE_UP), f"{name}: did not end")
         finally:
             if process.poll() is None:
                 process.kill()
-                process.wait()
-        check(status == 0, f"{name}: exit status {status}")
-        with open(log) as f:
-            line = f.read()
+            ending.event.wait()
+        check(ending.status == 0, f"{name}: exit status {ending.status}")
+        line = open(log).read() if os.path.exists(log) else ""
         expected = "Update failed: " if fail else "Update installed; previous app preserved at "
         check(line.startswith(expected) and line.endswith("\n"), f"{name}: log line {line!r}")
         if logged is not None:
-            delay, (low, high) = ended - logged, ((5.5, 9.0) if fail else (0.8, 3.5))
-            check(low <= delay <= high, f"{name}: ended {delay:.2f} s after the log")
+            # Load can only make the card stay longer, so only the least time is checked.
+            delay, least = ending.time - logged, (5.5 if fail else 0.8)
+            check(delay >= least, f"{name}: ended {delay:.2f} s after the log, before {least} s")
             print(f"{name}: ended {delay:.2f} s after the log line")
         check(process.stdout.read() == b"", f"{name}: wrote to standard output")
         with open(stderr_path, "rb") as f:
@@ -214,15 +280,29 @@ def run_update(args, colours, name, fail, env):
         return copying if fail else final
 
 
-def run_demo(args, colours, name, env, texts, seconds="3"):
-    process = subprocess.Popen([args.demo, seconds] + texts, env=env)
+def run_demo(args, colours, name, env, texts, applied=lambda shot: True):
+    """The demo card, shown until this script ends it; the first shot with the card whose texts
+    are applied (applied(shot))."""
+    process = subprocess.Popen([args.demo, str(int(GIVE_UP))] + texts, env=env)
     try:
-        shot = wait_for_card(colours)
-        check(shot is not None, f"{name}: card never appeared")
-        time.sleep(0.3)  # the texts from the demo's worker are applied by now
-        return Shot() if shot else None
+        shot = wait_for_shot(lambda shot: shows_card(shot, colours) and applied(shot),
+                             lambda: process.poll() is None)
+        check(shot is not None, f"{name}: card never appeared with its texts")
+        return shot
     finally:
-        process.wait(timeout=20)
+        process.terminate()
+        process.wait()
+
+
+def long_texts_shown(shot, colours):
+    """Both long texts reach the end of their frames (the demo's texts are applied)."""
+    for frame, role in [(HEADLINE, "primary"), (DETAIL, "secondary")]:
+        fx, fy, fw, fh = frame
+        tail = [shot.at(x, y) for y in range(CARD_Y + fy, CARD_Y + fy + fh)
+                for x in range(CARD_X + fx + fw - 40, CARD_X + fx + fw)]
+        if not any(distance(p, colours[role]) <= 60 for p in tail):
+            return False
+    return True
 
 
 def check_long(shot, colours):
@@ -258,7 +338,7 @@ def owns_compositor_selection():
 def run_compositor(args, env):
     compositor = subprocess.Popen(["xcompmgr"], stderr=subprocess.DEVNULL)
     try:
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + GIVE_UP
         while not owns_compositor_selection() and time.monotonic() < deadline:
             time.sleep(0.05)
         if not check(owns_compositor_selection(), "compositor: xcompmgr did not start"):
@@ -295,12 +375,15 @@ def main():
             os.makedirs(os.path.join(config, "gtk-3.0"))
             with open(os.path.join(config, "gtk-3.0", "settings.ini"), "w") as f:
                 f.write("[Settings]\ngtk-application-prefer-dark-theme=1\n")
-            shot = run_demo(args, COLOURS["dark"], "prefer-dark", env, [])
+            shot = run_demo(args, COLOURS["dark"], "prefer-dark", env, [],
+                            lambda shot: min(distance(p, COLOURS["dark"]["primary"])
+                                             for p in shot.region(HEADLINE)) <= 16)
             if shot:
                 check_card(shot, COLOURS["dark"], "prefer-dark")
         elif args.run == "long":
             words = "A status line that is much wider than the card can ever show in one line"
-            shot = run_demo(args, COLOURS["light"], "long", env, [words, words + " " + words])
+            shot = run_demo(args, COLOURS["light"], "long", env, [words, words + " " + words],
+                            lambda shot: long_texts_shown(shot, COLOURS["light"]))
             if shot:
                 check_card(shot, COLOURS["light"], "long")
                 check_long(shot, COLOURS["light"])

@@ -26,12 +26,10 @@ Child Child::start(const std::vector<std::string>& args, const std::string& work
     }
     merged.erase("DISPLAY");
     merged.erase("WAYLAND_DISPLAY");
-#if UPDATER_PLATFORM_CARD
     // The toolkit behind the platform card keeps allocations to the end of the process, which the
     // leak checker of sanitizer builds would report; the assistant's own code has none.
     std::string& sanitizer = merged["ASAN_OPTIONS"];
     sanitizer += sanitizer.empty() ? "detect_leaks=0" : ":detect_leaks=0";
-#endif
     for (const auto& [name, value] : variables)
         merged[name] = value;
     std::vector<std::string> environment;

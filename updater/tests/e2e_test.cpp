@@ -237,7 +237,7 @@ TEST_F(EndToEnd, WaitsForARealHostThatQuitsAfterHalfASecond) {
     Child assistant = Child::start(
         {UPDATER_STUBBED, target, source, std::to_string(host.pid()), log}, "/", variables);
     // It leaves the test's session, so that a signal to the host's group cannot reach it.
-    for (int i = 0; i < 2000 && getsid(assistant.pid()) != assistant.pid(); ++i)
+    for (int i = 0; i < 120000 && getsid(assistant.pid()) != assistant.pid(); ++i)
         usleep(1000);
     EXPECT_EQ(getsid(assistant.pid()), assistant.pid());
     // The host has ended but is not reaped: it still counts as running, so no log may exist yet.
