@@ -3,7 +3,7 @@
  * quits on SIGTERM or SIGINT and when its standard input closes.
  *
  *   probe_text_app [--view entry|text] [--text TEXT] [--repeat N] [--start N] [--end N]
- *                  [--extra N] [--left X] [--top Y]
+ *                  [--extra N] [--left X] [--top Y] [--password]
  * Offsets are in characters; --end -1 means the end of the text. --extra adds N labels, each
  * an accessible object, for measuring a large application. */
 
@@ -20,6 +20,7 @@ static gint end = 0;
 static gint extra = 0;
 static gint left = 100;
 static gint top = 80;
+static gboolean password = FALSE;
 
 static GOptionEntry options[] = {
     {"view", 0, 0, G_OPTION_ARG_STRING, &view_kind, "entry (default) or text", "KIND"},
@@ -30,6 +31,7 @@ static GOptionEntry options[] = {
     {"extra", 0, 0, G_OPTION_ARG_INT, &extra, "number of extra labels", "N"},
     {"left", 0, 0, G_OPTION_ARG_INT, &left, "window position on the screen (default 100)", "X"},
     {"top", 0, 0, G_OPTION_ARG_INT, &top, "window position on the screen (default 80)", "Y"},
+    {"password", 0, 0, G_OPTION_ARG_NONE, &password, "the entry hides its text", NULL},
     {NULL, 0, 0, 0, NULL, NULL, NULL}};
 
 static GtkWidget* editor = NULL;
@@ -103,6 +105,7 @@ static GtkWidget* make_editor(const gchar* content) {
     }
     editor = gtk_entry_new();
     gtk_entry_set_text(GTK_ENTRY(editor), content);
+    gtk_entry_set_visibility(GTK_ENTRY(editor), !password);
     return editor;
 }
 
