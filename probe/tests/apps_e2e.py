@@ -46,6 +46,9 @@ class Session:
     def __init__(self):
         self.processes = []
         self.dir = tempfile.mkdtemp(prefix="probe-apps-")
+        self.a11y_address = None
+
+    def open(self):
         self.a11y_address = self._accessibility_bus()
         self._set_accessibility_enabled()
         self.start(["openbox", "--sm-disable"], name="openbox")
@@ -232,13 +235,13 @@ class AppCase(unittest.TestCase):
     def setUp(self):
         self.assertTrue(PROBE and os.access(PROBE, os.X_OK), f"no probe at {PROBE!r}")
         self.session = Session()
+        # Runs even when the session fails half-way through opening.
+        self.addCleanup(self.session.close)
+        self.session.open()
 
     def tearDown(self):
-        try:
-            if os.environ.get("PROBE_APPS_BENCH"):
-                self.report_row()
-        finally:
-            self.session.close()
+        if os.environ.get("PROBE_APPS_BENCH"):
+            self.report_row()
 
     def report_row(self):
         """Benchmark mode: one table row with the verdicts and the probe's median time, asked
