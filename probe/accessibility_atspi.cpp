@@ -4,10 +4,10 @@
 // createRange, so they are never converted.
 
 #include "accessibility.h"
-#include "atspi_model.h"
 #include "bus_glib.h"
 #include "display_x11.h"
 #include "focus_atspi.h"
+#include "tree_model.h"
 #include "utf.h"
 
 #include <algorithm>
@@ -86,44 +86,104 @@ class BusText final : public HypertextSource {
     }
 
     std::optional<std::string> text(const AtspiObject& object, std::int64_t start,
-                                    std::int64_t end) override {
-        if (start < 0 || end < -1 || (end >= 0 && end < start) || end > INT32_MAX) {
-            return std::nullopt;
+                                    std::int64_t end) {
+        return texts({{object, start, end}}).front();
+    }
+
+    std::vector<std::optional<std::string>>
+    texts(const std::vector<TextRequest>& requests) override {
+        std::vector<PendingCall> calls;
+        std::vector<std::size_t> asked;
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            const TextRequest& r = requests[i];
+            if (r.start < 0 || r.start > INT32_MAX || r.end < -1 ||
+                (r.end >= 0 && r.end < r.start) || r.end > INT32_MAX) {
+                continue;
+            }
+            calls.push_back(
+                {{r.object.bus.c_str(), r.object.path.c_str(), kText, "GetText"},
+                 g_variant_new("(ii)", static_cast<gint32>(r.start), static_cast<gint32>(r.end)),
+                 "(s)"});
+            asked.push_back(i);
         }
-        VariantPtr reply = call(
-            object, kText, "GetText",
-            g_variant_new("(ii)", static_cast<gint32>(start), static_cast<gint32>(end)), "(s)");
-        if (!reply) return std::nullopt;
-        const gchar* text = nullptr;
-        g_variant_get(reply.get(), "(&s)", &text);
-        return std::string(text);
+        std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
+        std::vector<std::optional<std::string>> out(requests.size());
+        for (std::size_t k = 0; k < asked.size(); ++k) {
+            if (!replies[k]) continue;
+            const gchar* text = nullptr;
+            g_variant_get(replies[k].get(), "(&s)", &text);
+            out[asked[k]] = std::string(text);
+        }
+        return out;
     }
 
-    std::optional<AtspiObject> embeddedAt(const AtspiObject& object, std::int64_t offset) override {
-        if (offset > INT32_MAX) return std::nullopt;
+    // Link index, link and its object: three batches whatever the number of children.
+    std::vector<std::optional<AtspiObject>>
+    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) override {
         const char* hypertext = "org.a11y.atspi.Hypertext";
-        VariantPtr index = call(object, hypertext, "GetLinkIndex",
-                                g_variant_new("(i)", static_cast<gint32>(offset)), "(i)");
-        if (!index) return std::nullopt;
-        gint32 link = -1;
-        g_variant_get(index.get(), "(i)", &link);
-        if (link < 0) return std::nullopt;
-        std::optional<AtspiObject> hyperlink =
-            objectIn(call(object, hypertext, "GetLink", g_variant_new("(i)", link), "((so))"));
-        if (!hyperlink) return std::nullopt;
-        return objectIn(call(*hyperlink, "org.a11y.atspi.Hyperlink", "GetObject",
-                             g_variant_new("(i)", 0), "((so))"));
+        std::vector<std::optional<AtspiObject>> out(characters.size());
+        std::vector<PendingCall> calls;
+        std::vector<std::size_t> asked;
+        for (std::size_t i = 0; i < characters.size(); ++i) {
+            const auto& [object, offset] = characters[i];
+            if (offset < 0 || offset > INT32_MAX) continue;
+            calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLinkIndex"},
+                             g_variant_new("(i)", static_cast<gint32>(offset)),
+                             "(i)"});
+            asked.push_back(i);
+        }
+        std::vector<VariantPtr> indices = callAll(bus_, calls, *deadline_);
+        calls.clear();
+        std::vector<std::size_t> linked;
+        for (std::size_t k = 0; k < asked.size(); ++k) {
+            gint32 link = -1;
+            if (indices[k]) g_variant_get(indices[k].get(), "(i)", &link);
+            if (link < 0) continue;
+            const AtspiObject& object = characters[asked[k]].first;
+            calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLink"},
+                             g_variant_new("(i)", link),
+                             "((so))"});
+            linked.push_back(asked[k]);
+        }
+        std::vector<VariantPtr> links = callAll(bus_, calls, *deadline_);
+        std::vector<AtspiObject> hyperlinks;
+        std::vector<std::size_t> found;
+        for (std::size_t k = 0; k < linked.size(); ++k) {
+            if (auto hyperlink = objectIn(links[k])) {
+                hyperlinks.push_back(std::move(*hyperlink));
+                found.push_back(linked[k]);
+            }
+        }
+        calls.clear();
+        for (const AtspiObject& hyperlink : hyperlinks) {
+            calls.push_back({{hyperlink.bus.c_str(), hyperlink.path.c_str(),
+                              "org.a11y.atspi.Hyperlink", "GetObject"},
+                             g_variant_new("(i)", 0),
+                             "((so))"});
+        }
+        std::vector<VariantPtr> objects = callAll(bus_, calls, *deadline_);
+        for (std::size_t k = 0; k < found.size(); ++k)
+            out[found[k]] = objectIn(objects[k]);
+        return out;
     }
 
-    std::optional<std::pair<std::int64_t, std::int64_t>>
-    selectionIn(const AtspiObject& object) override {
-        VariantPtr count = call(object, kText, "GetNSelections", nullptr, "(i)");
-        if (!count) return std::nullopt;
-        gint32 selections = 0;
-        g_variant_get(count.get(), "(i)", &selections);
-        if (selections <= 0) return std::nullopt;
-        return offsetsIn(
-            call(object, kText, "GetSelection", g_variant_new("(i)", 0), "(ii)").get());
+    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
+    selectionsIn(const std::vector<AtspiObject>& objects) override {
+        std::vector<PendingCall> calls;
+        for (const AtspiObject& object : objects) {
+            const char* bus = object.bus.c_str();
+            const char* path = object.path.c_str();
+            calls.push_back({{bus, path, kText, "GetNSelections"}, nullptr, "(i)"});
+            calls.push_back({{bus, path, kText, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"});
+        }
+        std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
+        std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> out(objects.size());
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            gint32 selections = 0;
+            if (replies[2 * i]) g_variant_get(replies[2 * i].get(), "(i)", &selections);
+            if (selections > 0) out[i] = offsetsIn(replies[2 * i + 1].get());
+        }
+        return out;
     }
 
   private:

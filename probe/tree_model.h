@@ -67,25 +67,36 @@ std::string withoutSupplementaryPadding(std::string_view text);
 
 inline constexpr char32_t kEmbeddedObject = 0xFFFC;
 
-// What the text of a hypertext element and of its embedded children is read through.
+// One read of characters [start, end) of an object's text; end -1 is the end of its text.
+struct TextRequest {
+    AtspiObject object;
+    std::int64_t start = 0;
+    std::int64_t end = -1;
+};
+
+// What the text of a hypertext element and of its embedded children is read through. Each
+// operation takes a batch and answers in the same order, so that a page's children are asked
+// together, one level of nesting at a time.
 class HypertextSource {
   public:
     virtual ~HypertextSource() = default;
-    // Characters [start, end) of the object's text as UTF-8; end -1 is the end of its text.
-    virtual std::optional<std::string> text(const AtspiObject& object, std::int64_t start,
-                                            std::int64_t end) = 0;
-    // The child that the embedded-object character at `offset` stands for.
-    virtual std::optional<AtspiObject> embeddedAt(const AtspiObject& object,
-                                                  std::int64_t offset) = 0;
-    // The object's own first selection in characters, absent when it has none.
-    virtual std::optional<std::pair<std::int64_t, std::int64_t>>
-    selectionIn(const AtspiObject& object) = 0;
+    // The requested text as UTF-8; absent where the object's text cannot be read.
+    virtual std::vector<std::optional<std::string>>
+    texts(const std::vector<TextRequest>& requests) = 0;
+    // The child that the embedded-object character at each (object, offset) stands for.
+    virtual std::vector<std::optional<AtspiObject>>
+    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) = 0;
+    // Each object's own first selection in characters, absent when it has none.
+    virtual std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
+    selectionsIn(const std::vector<AtspiObject>& objects) = 0;
 };
 
-// Bounds on reading the children of a selection: nesting depth and total UTF-16 units.
+// Bounds on reading the children of a selection: nesting depth, total UTF-16 units of the
+// result, and the number of embedded children asked.
 struct AssemblyLimits {
     int depth = 16;
     std::int64_t units = 200000;
+    std::size_t children = 5000;
 };
 
 // The text of characters [start, end) of `object`, with each embedded-object character

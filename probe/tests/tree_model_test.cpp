@@ -1,7 +1,7 @@
 // The AT-SPI layer's bus-free decisions: which application and which focused object to read,
 // UTF-16 coverage, and reading a selection that spans embedded children.
 
-#include "atspi_model.h"
+#include "tree_model.h"
 #include "utf.h"
 
 #include <gtest/gtest.h>
@@ -133,7 +133,7 @@ class FakePage final : public HypertextSource {
     std::vector<std::string> reads;
 
     std::optional<std::string> text(const AtspiObject& object, std::int64_t start,
-                                    std::int64_t end) override {
+                                    std::int64_t end) {
         reads.push_back(object.path);
         const Object& o = objects.at(object.path);
         if (o.unreadable) return std::nullopt;
@@ -144,16 +144,38 @@ class FakePage final : public HypertextSource {
             appendUtf8(out, o.text[static_cast<std::size_t>(i)]);
         return out;
     }
-    std::optional<AtspiObject> embeddedAt(const AtspiObject& object, std::int64_t offset) override {
-        const Object& o = objects.at(object.path);
-        auto found = o.children.find(offset);
-        if (found == o.children.end()) return std::nullopt;
-        return AtspiObject{object.bus, found->second};
+    std::vector<std::optional<std::string>>
+    texts(const std::vector<TextRequest>& requests) override {
+        ++batches;
+        std::vector<std::optional<std::string>> out;
+        for (const TextRequest& request : requests)
+            out.push_back(text(request.object, request.start, request.end));
+        return out;
     }
-    std::optional<std::pair<std::int64_t, std::int64_t>>
-    selectionIn(const AtspiObject& object) override {
-        return objects.at(object.path).selection;
+    std::vector<std::optional<AtspiObject>>
+    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) override {
+        ++batches;
+        std::vector<std::optional<AtspiObject>> out;
+        for (const auto& [object, offset] : characters) {
+            const Object& o = objects.at(object.path);
+            auto found = o.children.find(offset);
+            if (found == o.children.end()) {
+                out.emplace_back();
+            } else {
+                out.push_back(AtspiObject{object.bus, found->second});
+            }
+        }
+        return out;
     }
+    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
+    selectionsIn(const std::vector<AtspiObject>& asked) override {
+        ++batches;
+        std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> out;
+        for (const AtspiObject& object : asked)
+            out.push_back(objects.at(object.path).selection);
+        return out;
+    }
+    int batches = 0;
 };
 
 const AtspiObject kDocument{":1.9", "/doc"};
@@ -191,6 +213,22 @@ TEST(AssembleText, UnreadableChildrenContributeNothing) {
     page.objects["/img"] = {U"", {}, {}, true};
     // The second U+FFFC has no child at all.
     EXPECT_EQ(assembleText(page, kDocument, 0, 5), "abc");
+}
+
+TEST(AssembleText, ChildrenOfOneLevelAreAskedTogether) {
+    FakePage page;
+    std::u32string text;
+    std::map<std::int64_t, std::string> children;
+    for (int i = 0; i < 300; ++i) {
+        text += U'\uFFFC';
+        children[i] = "/p";
+    }
+    page.objects["/doc"] = {text, children, {}};
+    page.objects["/p"] = {U"para", {}, std::pair{0, 4}};
+    std::string all = assembleText(page, kDocument, 0, 300).value();
+    EXPECT_EQ(all.size(), 300u * 5 - 1) << "300 paragraphs, one per line";
+    // The document's text, then children, their own selections and their texts.
+    EXPECT_EQ(page.batches, 4);
 }
 
 TEST(AssembleText, UnreadableElementGivesNothing) {
