@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Runs the three programs the way the host application does, showing every step:
 a text window with a selection, the shortcut listener with a custom binding, a chord pressed
-through XTest, the selection probe on "speak", and an update of a sample bundle with the text
-window as the host that quits. Ends everything it started.
+through XTest, the selection probe on "speak", and an update of the text window's own bundle:
+it quits, the shipped update-assistant installs version 2.0 and reopens it through the bundle's
+AppRun, and the window comes back. Ends everything it started.
 
     run_demo.py --bin-dir BUILD-DIR --out OUT-DIR
 """
 import argparse
 import json
 import os
+import re
 import select
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -61,22 +64,50 @@ def screenshot(path):
     say(f"    screenshot: {path}")
 
 
-def make_bundle(path, version):
+def window_title(version):
+    return f"Orlavo {version}"
+
+
+def make_bundle(path, version, application):
+    """A Linux bundle: Contents/ with the application, and AppRun at the root that starts it."""
     os.makedirs(os.path.join(path, "Contents", "MacOS"))
     with open(os.path.join(path, "Contents", "Info.plist"), "w") as plist:
         plist.write(f"version {version}\n")
-    with open(os.path.join(path, "Contents", "MacOS", "orlavo"), "wb") as binary:
-        binary.write(os.urandom(256 * 1024))
+    shutil.copy2(application, os.path.join(path, "Contents", "MacOS", "orlavo"))
+    app_run = os.path.join(path, "AppRun")
+    with open(app_run, "w") as script:
+        script.write("#!/bin/sh\n"
+                     f"# Starts Orlavo {version}: the text window with its selection.\n"
+                     'here=$(dirname "$(readlink -f "$0")")\n'
+                     f'exec "$here/Contents/MacOS/orlavo" --title {shlex.quote(window_title(version))}'
+                     f' --text {shlex.quote(TEXT)} --start 0 --end -1\n')
+    os.chmod(app_run, 0o755)
+
+
+def find_window(title, timeout):
+    """The id of a window with exactly this title, or None after the timeout."""
+    deadline = time.monotonic() + timeout
+    pattern = "^" + re.escape(title) + "$"
+    while time.monotonic() < deadline:
+        found = subprocess.run(["xdotool", "search", "--name", pattern],
+                               capture_output=True, text=True, timeout=WAIT).stdout.split()
+        if found:
+            return found[0]
+        time.sleep(0.1)
+    return None
 
 
 class Demo:
     def __init__(self, bin_dir, out_dir):
         self.listener = os.path.join(bin_dir, "listener", "shortcut-listener")
         self.probe = os.path.join(bin_dir, "probe", "selection-probe")
-        self.assistant = os.path.join(bin_dir, "demo", "update-assistant-demo")
+        self.assistant = os.path.join(bin_dir, "updater", "update-assistant")
         self.text_app = os.path.join(bin_dir, "probe", "tests", "probe_text_app")
         self.out = out_dir
         self.children = []
+        self.reopened = None  # pid of the application the assistant reopened
+        self.target = os.path.join(out_dir, "Orlavo.app")
+        self.source = os.path.join(out_dir, "download", "Orlavo.app")
 
     def start(self, cmd, **kwargs):
         show(cmd)
@@ -85,6 +116,8 @@ class Demo:
         return child
 
     def end_all(self):
+        if self.reopened:
+            end_process(self.reopened)
         for child in self.children:
             if child.poll() is None:
                 child.terminate()
@@ -100,8 +133,9 @@ class Demo:
         os.makedirs(self.out)
         say(f"Display {os.environ.get('DISPLAY')}, output in {self.out}")
 
-        say("\n[1] A text window with a focused selection")
-        app = self.start([self.text_app, "--text", TEXT, "--start", "0", "--end", "-1"],
+        say("\n[1] Orlavo 1.0, a text window with a focused selection, started through its bundle")
+        make_bundle(self.target, "1.0", self.text_app)
+        app = self.start([os.path.join(self.target, "AppRun")],
                          stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         if not wait_for_line(app.stdout, "ready", WAIT, "text window"):
             raise RuntimeError("the text window did not get the focus")
@@ -125,7 +159,7 @@ class Demo:
         say(f"    probe> {record}")
         say(f"    selected text: {json.loads(record).get('text')!r}")
 
-        say("\n[5] update-assistant installs a new version; the text window is the host")
+        say("\n[5] update-assistant installs Orlavo 2.0; the text window is the host, and comes back")
         self.update(app)
 
         say("\n[6] The host ends the listener")
@@ -135,12 +169,9 @@ class Demo:
         say("\nDemo finished.")
 
     def update(self, host):
-        target = os.path.join(self.out, "Orlavo.app")
-        source = os.path.join(self.out, "download", "Orlavo.app")
         log = os.path.join(self.out, "update.log")
-        make_bundle(target, "1.0")
-        make_bundle(source, "2.0")
-        assistant = self.start([self.assistant, target, source, str(host.pid), log])
+        make_bundle(self.source, "2.0", self.text_app)
+        assistant = self.start([self.assistant, self.target, self.source, str(host.pid), log])
         time.sleep(1.0)
         screenshot(os.path.join(self.out, "card-waiting.png"))
         say("    the host quits")
@@ -156,8 +187,39 @@ class Demo:
             say(f"    log> {text.read().rstrip()}")
         say(f"    update-assistant exit status: {status}")
         say("    files beside the bundle: " + " ".join(sorted(os.listdir(self.out))))
-        with open(os.path.join(target, "Contents", "Info.plist")) as plist:
+        with open(os.path.join(self.target, "Contents", "Info.plist")) as plist:
             say(f"    installed: {plist.read().strip()}")
+        self.see_reopened()
+
+    def see_reopened(self):
+        title = window_title("2.0")
+        window = find_window(title, WAIT)
+        if window is None:
+            raise RuntimeError(f"no window {title!r} came back")
+        pid = subprocess.run(["xdotool", "getwindowpid", window], capture_output=True,
+                             text=True, timeout=WAIT).stdout.strip()
+        self.reopened = int(pid) if pid.isdigit() else None
+        program = os.readlink(f"/proc/{pid}/exe") if self.reopened else "?"
+        say(f"    the text window is back: {title!r}, window {window}, process {pid} ({program})")
+        screenshot(os.path.join(self.out, "reopened.png"))
+
+
+def end_process(pid):
+    """Ends a process that is not our child (the reopened application lives in its own session)."""
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                if stat.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    return
+        except (FileNotFoundError, ProcessLookupError):
+            return
+        time.sleep(0.02)
+    os.kill(pid, signal.SIGKILL)
 
 
 def main():

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs the demo on a private X server and D-Bus bus and checks its transcript: the speak line,
-the probe's JSON with the selected text, the success log line and a PNG of the card. Fails if
-any process the demo started is left behind (found by a marker in their environment)."""
+the probe's JSON with the selected text, the success log line, a PNG of the card, and the new
+version's window back on screen, started from the installed bundle. Fails if any process the
+demo started is left behind (found by a marker in their environment; the reopened application
+carries it too, since the assistant passes on the environment it was given)."""
 import argparse
 import json
 import os
@@ -45,6 +47,12 @@ def checks(transcript):
         transcript, re.M) is not None
     yield "card PNG", bool(card and open(card.group(1), "rb").read(8) == b"\x89PNG\r\n\x1a\n")
     yield "new version installed", "    installed: version 2.0" in transcript
+    reopened = re.search(r"^    the text window is back: 'Orlavo 2\.0', window \d+, process \d+ \((\S+)\)$",
+                         transcript, re.M)
+    yield "new version's window reopened from the bundle", bool(
+        reopened and reopened.group(1).endswith("/Orlavo.app/Contents/MacOS/orlavo"))
+    shot = re.search(r"^    screenshot: (\S+/reopened\.png)$", transcript, re.M)
+    yield "reopened PNG", bool(shot and open(shot.group(1), "rb").read(8) == b"\x89PNG\r\n\x1a\n")
     yield "demo finished", transcript.rstrip().endswith("Demo finished.")
 
 

@@ -1,14 +1,14 @@
 #include "recognizer.h"
 #include "state.h"
 
-bool restoreCaps(bool state) {
-    if (selfTesting) {
-        restoredStates.push_back(state);
+bool restoreCaps(bool wanted) {
+    if (listener.selfTesting) {
+        listener.restoredStates.push_back(wanted);
         return true;
     }
-    if (hidConnection == nullptr) return false;
+    if (listener.hidConnection == nullptr) return false;
     // A failed read does not stop the attempt: the set below still runs.
-    if (hidConnection->capsLocked() == state) return true;
-    if (!hidConnection->setCapsLocked(state)) return false;
-    return hidConnection->capsLocked() == state;
+    if (listener.hidConnection->capsLocked() == wanted) return true;
+    if (!listener.hidConnection->setCapsLocked(wanted)) return false;
+    return listener.hidConnection->capsLocked() == wanted;
 }

@@ -27,7 +27,8 @@ bool matches(const Binding& binding, const Held& held) {
 }
 
 Action modifierOnlyAction(int32_t type, int64_t key, bool matches) {
-    if (type == kFlagsChanged || key == globeKey) return matches ? Action::Trigger : Action::Disarm;
+    if (type == kFlagsChanged || key == listener.globeKey)
+        return matches ? Action::Trigger : Action::Disarm;
     return matches ? Action::None : Action::Disarm;
 }
 
@@ -35,13 +36,14 @@ Action keyedAction(int32_t type, int64_t key, uint64_t flags, int64_t bound, boo
     if (!matches) return Action::Disarm;
     if (type == kKeyDown) return key == bound ? Action::Trigger : Action::None;
     if (type == kKeyUp) return key == bound ? Action::Disarm : Action::None;
-    const bool capsToggle = key == bound && key == capsKey && has(flags, kFlagCapsLock) != capsLock;
+    const bool capsToggle =
+        key == bound && key == listener.capsKey && has(flags, kFlagCapsLock) != listener.capsLock;
     return capsToggle ? Action::Trigger : Action::None;
 }
 
 // Inserts the name and writes its action line unless it is already armed.
 void trigger(const std::string& name) {
-    if (!customArmed.arm(name)) return;
+    if (!listener.customArmed.arm(name)) return;
     if (name == "read")
         emitSpeak();
     else if (name == "translate")
@@ -49,13 +51,13 @@ void trigger(const std::string& name) {
 }
 
 void disarm(const std::string& name) {
-    customArmed.disarm(name);
+    listener.customArmed.disarm(name);
 }
 
 bool bindingMode(int32_t type, int64_t key, uint64_t flags) {
     bool matched = false;
     const Held held = heldModifiers(flags);
-    for (const auto& [name, binding] : bindings) {
+    for (const auto& [name, binding] : listener.bindings) {
         const bool m = matches(binding, held);
         const Action action = binding.keyCode ? keyedAction(type, key, flags, *binding.keyCode, m)
                                               : modifierOnlyAction(type, key, m);
@@ -97,7 +99,7 @@ void report(int64_t key, uint64_t flags, std::string_view label, bool capsHandle
         if (!upper) return;
         recorded.keyLabel = std::move(*upper);
     }
-    streams->out("record:" + encodeBinding(recorded) + "\n");
+    listener.output->out("record:" + encodeBinding(recorded) + "\n");
 }
 
 bool recordMode(int32_t type, int64_t key, uint64_t flags, std::string_view label,
@@ -112,8 +114,8 @@ bool recordMode(int32_t type, int64_t key, uint64_t flags, std::string_view labe
         weight += 10;
     else if (weight < 2)
         eligible = false;
-    if (eligible && weight >= recordingWeight) {
-        recordingWeight = weight;
+    if (eligible && weight >= listener.recordingWeight) {
+        listener.recordingWeight = weight;
         report(key, flags, label, capsHandled, completing);
     }
     return capsHandled || completing;
@@ -127,16 +129,16 @@ bool modifiersMatch(const Binding& binding, uint64_t flags) {
 
 bool customConsider(int32_t type, int64_t key, uint64_t flags, std::string_view label) {
     bool capsHandled = false;
-    if (key == capsKey && fnHeld(flags)) {
-        if (!restoreCaps(capsLock)) return true;
+    if (key == listener.capsKey && fnHeld(flags)) {
+        if (!restoreCaps(listener.capsLock)) return true;
         capsHandled = true;
     }
-    if (recording && type == kKeyDown && key == kKeyEscape) {
-        streams->out("record-cancel\n");
+    if (listener.recording && type == kKeyDown && key == kKeyEscape) {
+        listener.output->out("record-cancel\n");
         return true;
     }
-    const bool withheld = recording ? recordMode(type, key, flags, label, capsHandled)
-                                    : bindingMode(type, key, flags) || capsHandled;
-    if (!fnHeld(flags)) capsLock = has(flags, kFlagCapsLock);
+    const bool withheld = listener.recording ? recordMode(type, key, flags, label, capsHandled)
+                                             : bindingMode(type, key, flags) || capsHandled;
+    if (!fnHeld(flags)) listener.capsLock = has(flags, kFlagCapsLock);
     return withheld;
 }

@@ -13,7 +13,9 @@
 #import <AppKit/AppKit.h>
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
+#include <dispatch/dispatch.h>
 
+#include <poll.h>
 #include <string>
 
 static_assert(kCGSessionEventTap == 1 && kCGHeadInsertEventTap == 0 &&
@@ -26,9 +28,40 @@ static_assert(NSEventMaskKeyDown == (1ull << 10) && NSEventMaskKeyUp == (1ull <<
 
 namespace {
 
-// The installed tap, none until it is created. Like its run-loop source it is held for the
-// life of the process and never released.
-CFMachPortRef activeTap = nullptr;
+// The state the sources serve, given to runEventIntake(); the callbacks take no context.
+ListenerState* intakeState = nullptr;
+
+// Protocol lines that standard output could not take at once are written by this source on
+// the main queue (which the main run loop serves), resumed only while lines wait, since a
+// writable descriptor would fire it without end. Held for the life of the process.
+dispatch_source_t outputSource = nullptr;
+bool outputWatched = false;
+
+void watchOutput() {
+    if (outputSource == nullptr) return;
+    const bool waiting = intakeState->output->watch().events != 0;
+    if (waiting == outputWatched) return;
+    outputWatched = waiting;
+    if (waiting) {
+        dispatch_resume(outputSource);
+    } else {
+        dispatch_suspend(outputSource);
+    }
+}
+
+void createOutputSource() {
+    const OutputWatch output = intakeState->output->watch();
+    if (output.fd < 0) return;
+    outputSource =
+        dispatch_source_create(DISPATCH_SOURCE_TYPE_WRITE, static_cast<uintptr_t>(output.fd), 0,
+                               dispatch_get_main_queue());
+    if (outputSource == nullptr) return;
+    dispatch_source_set_event_handler(outputSource, ^{
+      // Writes what the pipe takes now; ends the process with status 0 when the reader has gone.
+      intakeState->output->ready(POLLOUT);
+      watchOutput();
+    });
+}
 
 // The characters ignoring modifiers of an AppKit key event; empty when it has none or the
 // event is not a key event.
@@ -78,17 +111,19 @@ class ListenerHost final : public IntakeHost {
         return ::consider(type, keyCode, flags, label);
     }
     void reenableTap() override {
-        if (activeTap != nullptr) CGEventTapEnable(activeTap, true);
+        if (intakeState->activeTap != nullptr)
+            CGEventTapEnable(static_cast<CFMachPortRef>(intakeState->activeTap), true);
     }
-    void diagnostic(std::string_view line) override { streams->err(line); }
+    void diagnostic(std::string_view line) override { intakeState->output->err(line); }
 };
 
 // Returns the event to let it through, or none to drop it.
 CGEventRef tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void*) {
     ListenerHost host;
     const QuartzKeyEvent view(event);
-    return tapDecision(host, static_cast<uint32_t>(type), view) == TapOutcome::dropEvent ? nullptr
-                                                                                         : event;
+    const TapOutcome outcome = tapDecision(host, static_cast<uint32_t>(type), view);
+    watchOutput();
+    return outcome == TapOutcome::dropEvent ? nullptr : event;
 }
 
 void handleMonitored(NSEvent* event) {
@@ -96,14 +131,15 @@ void handleMonitored(NSEvent* event) {
         ListenerHost host;
         const AppKitKeyEvent view(event);
         monitorDecision(host, static_cast<uint64_t>(event.type), view);
+        watchOutput();
     }
 }
 
 // Watches through AppKit's monitors; no event is ever withheld. Tokens are kept nowhere and
 // the monitors are never removed.
 int runMonitors() {
-    streams->err("event tap unavailable; using NSEvent monitors (check Accessibility/Input "
-                 "Monitoring)\n");
+    intakeState->output->err("event tap unavailable; using NSEvent monitors (check "
+                             "Accessibility/Input Monitoring)\n");
     [NSApplication sharedApplication];
     const auto eventMask = static_cast<NSEventMask>(::mask);
     [NSEvent addGlobalMonitorForEventsMatchingMask:eventMask
@@ -121,13 +157,15 @@ int runMonitors() {
 
 } // namespace
 
-int runEventIntake() {
+int runEventIntake(ListenerState& state) {
+    intakeState = &state;
+    createOutputSource();
     CFMachPortRef tap = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
                                          kCGEventTapOptionDefault, ::mask, tapCallback, nullptr);
     if (tap == nullptr) return runMonitors();
-    activeTap = tap;
+    state.activeTap = tap;
     // Written before the source is added and the tap enabled, so that hosts see it first.
-    streams->err("ready: event tap\n");
+    state.output->err("ready: event tap\n");
     CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap, 0);
     CFRunLoopAddSource(CFRunLoopGetCurrent(), source, kCFRunLoopCommonModes);
     CGEventTapEnable(tap, true);

@@ -2,7 +2,9 @@
 // session; XKB state notifications give the modifier and lock state. Keys that a recognizer
 // may withhold are passively grabbed in synchronous mode, so that each of their presses is
 // answered with a replay (delivered) or a drop (withheld). Everything runs on the main thread,
-// blocked in poll() on the display connections while no event comes.
+// blocked in poll() on the display connections and standard output while no event comes.
+// Nothing on the way to an answer blocks: protocol lines wait in a queue that this loop
+// flushes when standard output can take them, and its hang-up ends the process.
 
 #include "event_intake.h"
 
@@ -46,9 +48,13 @@ int countRefusedGrab(Display*, XErrorEvent* error) {
     return 0;
 }
 
+// Where the display-lost handler reports; Xlib gives the handler no context of its own.
+Streams* lostDisplayReport = nullptr;
+
 // The server went away: nothing more can be watched. Xlib would exit on return anyway.
 int displayLost(Display*) {
-    streams->err("X display connection lost; no keyboard events can be watched\n");
+    if (lostDisplayReport)
+        lostDisplayReport->err("X display connection lost; no keyboard events can be watched\n");
     std::_Exit(1);
 }
 
@@ -66,16 +72,20 @@ std::string labelOf(KeySym keysym) {
 // after the grabbed press itself, so a press is answered after a round trip on the watcher.
 class X11Intake {
   public:
-    X11Intake()
-        : tracker_([this](unsigned xKeyCode, bool press, const KeyTriple& triple) {
+    explicit X11Intake(ListenerState& state)
+        : state_(state), tracker_([this](unsigned xKeyCode, bool press, const KeyTriple& triple) {
               deliver(xKeyCode, press, triple);
           }) {}
 
-    // Connects and selects every event; gives the diagnostic line on failure.
+    // Connects, selects every event and grabs; gives the diagnostic line on failure.
     std::optional<std::string> open();
+    // Writes the ready line, then the diagnostics held back while opening.
+    void announceReady();
     [[noreturn]] void run();
 
   private:
+    // One diagnostic line; held back until the ready line has been written.
+    void report(std::string line);
     void waitForEvents();
     void readKeyboard();
     void grabKeys();
@@ -87,6 +97,9 @@ class X11Intake {
     void answerGrabbedPress(const XKeyEvent& event);
     void deliver(unsigned xKeyCode, bool press, const KeyTriple& triple);
 
+    ListenerState& state_;
+    bool announced_ = false;
+    std::vector<std::string> heldReports_;
     DisplayHandle watcher_;
     DisplayHandle grabber_;
     int xiOpcode_ = 0;
@@ -108,6 +121,7 @@ std::optional<std::string> X11Intake::open() {
                "; no keyboard events can be watched\n";
     }
     Display* display = watcher_.get();
+    lostDisplayReport = state_.output;
     XSetIOErrorHandler(displayLost);
     // From XInput 2.1 on, raw events reach every selecting client, whoever grabs the keyboard.
     int event = 0, error = 0, major = 2, minor = 2;
@@ -183,7 +197,7 @@ void X11Intake::grabKeys() {
     XSync(display, False);
     refusedGrabs = 0;
     XErrorHandler previous = XSetErrorHandler(countRefusedGrab);
-    for (const GrabRequest& request : grabPlan(bindings, recording, masks_)) {
+    for (const GrabRequest& request : grabPlan(state_.bindings, state_.recording, masks_)) {
         for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
             const XKeyInfo& info = tracker_.key(code);
             if (info.fnKey || info.macKey != request.macKey) continue;
@@ -203,9 +217,25 @@ void X11Intake::grabKeys() {
     XSync(display, False);
     XSetErrorHandler(previous);
     if (refusedGrabs > 0) {
-        streams->err("another X client holds key grabs; " + std::to_string(refusedGrabs) +
-                     " grabs refused, those keys are watched but not withheld\n");
+        report("another X client holds key grabs; " + std::to_string(refusedGrabs) +
+               " grabs refused, those keys are watched but not withheld\n");
     }
+}
+
+void X11Intake::report(std::string line) {
+    if (announced_) {
+        state_.output->err(line);
+    } else {
+        heldReports_.push_back(std::move(line));
+    }
+}
+
+void X11Intake::announceReady() {
+    state_.output->err("ready: event tap\n");
+    announced_ = true;
+    for (const std::string& line : heldReports_)
+        state_.output->err(line);
+    heldReports_.clear();
 }
 
 [[noreturn]] void X11Intake::run() {
@@ -220,7 +250,8 @@ void X11Intake::grabKeys() {
     }
 }
 
-// Blocks until either connection has something to read; never polls on a timer.
+// Blocks until either connection has something to read, standard output can take waiting
+// lines, or its reader has gone; never polls on a timer.
 void X11Intake::waitForEvents() {
     Display* watcher = watcher_.get();
     Display* grabber = grabber_.get();
@@ -232,9 +263,13 @@ void X11Intake::waitForEvents() {
         if (XPending(watcher) == 0) tracker_.flushPending();
         return;
     }
-    std::array<pollfd, 2> fds{pollfd{ConnectionNumber(watcher), POLLIN, 0},
-                              pollfd{ConnectionNumber(grabber), POLLIN, 0}};
-    poll(fds.data(), fds.size(), -1);
+    const OutputWatch output = state_.output->watch();
+    std::array<pollfd, 3> fds{pollfd{ConnectionNumber(watcher), POLLIN, 0},
+                              pollfd{ConnectionNumber(grabber), POLLIN, 0},
+                              pollfd{output.fd, output.events, 0}};
+    if (poll(fds.data(), fds.size(), -1) <= 0) return;
+    // May end the process, when the reader has gone.
+    if (fds[2].revents != 0) state_.output->ready(fds[2].revents);
 }
 
 void X11Intake::drainWatcher() {
@@ -323,12 +358,12 @@ void X11Intake::deliver(unsigned xKeyCode, bool press, const KeyTriple& triple) 
 
 } // namespace
 
-int runEventIntake() {
-    X11Intake intake;
+int runEventIntake(ListenerState& state) {
+    X11Intake intake(state);
     if (const std::optional<std::string> failure = intake.open()) {
-        streams->err(*failure);
+        state.output->err(*failure);
         return 1;
     }
-    streams->err("ready: event tap\n");
+    intake.announceReady();
     intake.run();
 }

@@ -11,43 +11,44 @@ constexpr std::string_view kCapsUnavailable =
     "Caps Lock preservation unavailable; translation not started\n";
 
 void trackGlobe(int32_t type, int64_t keyCode, uint64_t flags) {
-    if (keyCode != globeKey) return;
+    if (keyCode != listener.globeKey) return;
     if (type == kFlagsChanged)
-        globeDown = has(flags, kFlagFn);
+        listener.globeDown = has(flags, kFlagFn);
     else if (type == kKeyUp)
-        globeDown = false;
+        listener.globeDown = false;
     else if (type == kKeyDown)
-        globeDown = true;
+        listener.globeDown = true;
 }
 
 bool speakChordHeld(uint64_t flags) {
-    const uint64_t chord = optionAlias ? kFlagOption : kFlagControl;
+    const uint64_t chord = listener.optionAlias ? kFlagOption : kFlagControl;
     const uint64_t excluded = (kFlagCommand | kFlagShift | kFlagControl | kFlagOption) & ~chord;
     return has(flags, chord) && fnHeld(flags) && (flags & excluded) == 0;
 }
 
 bool translateChordHeld(int64_t keyCode, uint64_t flags) {
     const uint64_t excluded = kFlagCommand | kFlagOption | kFlagControl | kFlagShift;
-    return keyCode == capsKey && fnHeld(flags) && (flags & excluded) == 0;
+    return keyCode == listener.capsKey && fnHeld(flags) && (flags & excluded) == 0;
 }
 
 bool capsEdge(int32_t type, int64_t keyCode, uint64_t flags) {
-    if (translateArmed || keyCode != capsKey) return false;
-    return type == kKeyDown || (type == kFlagsChanged && has(flags, kFlagCapsLock) != capsLock);
+    if (listener.translateArmed || keyCode != listener.capsKey) return false;
+    return type == kKeyDown ||
+           (type == kFlagsChanged && has(flags, kFlagCapsLock) != listener.capsLock);
 }
 
 void emit(std::string_view action, std::string_view line) {
-    if (selfTesting) {
-        observed.emplace_back(action);
+    if (listener.selfTesting) {
+        listener.observed.emplace_back(action);
         return;
     }
-    streams->out(line);
+    listener.output->out(line);
 }
 
 } // namespace
 
 bool fnHeld(uint64_t flags) {
-    return has(flags, kFlagFn) || globeDown;
+    return has(flags, kFlagFn) || listener.globeDown;
 }
 
 bool has(uint64_t flags, uint64_t mask) {
@@ -64,33 +65,33 @@ void emitTranslate() {
 
 bool consider(int32_t type, int64_t keyCode, uint64_t flags, std::string_view label) {
     trackGlobe(type, keyCode, flags);
-    if (!selfTesting && (recording || !bindings.empty())) {
+    if (!listener.selfTesting && (listener.recording || !listener.bindings.empty())) {
         return customConsider(type, keyCode, flags, label);
     }
 
     const bool speakHeld = speakChordHeld(flags);
     const bool speakEdge =
-        speakHeld && (type == kFlagsChanged || (keyCode == globeKey && type != kKeyUp));
+        speakHeld && (type == kFlagsChanged || (keyCode == listener.globeKey && type != kKeyUp));
     const bool translateHeld = translateChordHeld(keyCode, flags);
     const bool edge = capsEdge(type, keyCode, flags);
 
-    if (speakEdge && !fnCmdArmed) emitSpeak();
+    if (speakEdge && !listener.fnCmdArmed) emitSpeak();
     bool result = false;
     if (translateHeld) {
         result = true;
-        if (!restoreCaps(capsLock))
-            streams->err(kCapsUnavailable);
+        if (!restoreCaps(listener.capsLock))
+            listener.output->err(kCapsUnavailable);
         else if (edge)
             emitTranslate();
     }
 
-    fnCmdArmed = speakHeld;
+    listener.fnCmdArmed = speakHeld;
     if (fnHeld(flags)) {
-        translateArmed = translateArmed || result;
-        if (!translateArmed) capsLock = has(flags, kFlagCapsLock);
+        listener.translateArmed = listener.translateArmed || result;
+        if (!listener.translateArmed) listener.capsLock = has(flags, kFlagCapsLock);
     } else {
-        translateArmed = false;
-        capsLock = has(flags, kFlagCapsLock);
+        listener.translateArmed = false;
+        listener.capsLock = has(flags, kFlagCapsLock);
     }
     return result;
 }

@@ -15,30 +15,26 @@ int runListener(const std::vector<std::string>& args) {
     std::signal(SIGPIPE, SIG_IGN);
     const Options options = readOptions(args);
 
-    globeKey = 63;
-    capsKey = 57;
-    optionAlias = options.optionAlias;
-    selfTesting = options.selfTest;
-    observed.clear();
-    restoredStates.clear();
-    hidConnection = nullptr;
+    listener = ListenerState{};
+    listener.optionAlias = options.optionAlias;
+    listener.selfTesting = options.selfTest;
     // Held for the life of the process; never released.
     static std::unique_ptr<LockState> connection;
-    if (!selfTesting) {
+    if (!listener.selfTesting) {
         connection = openLockState();
-        hidConnection = connection.get();
+        listener.hidConnection = connection.get();
     }
-    capsLock = (sessionFlags() & kFlagCapsLock) != 0;
-    recording = options.record;
-    bindings = options.bindingsText ? decodeBindings(*options.bindingsText) : BindingMap{};
-    customArmed.clear();
-    recordingWeight = 0;
-    globeDown = fnCmdArmed = translateArmed = false;
+    listener.capsLock = (sessionFlags() & kFlagCapsLock) != 0;
+    listener.recording = options.record;
+    if (options.bindingsText) listener.bindings = decodeBindings(*options.bindingsText);
 
-    if (selfTesting) {
+    if (listener.selfTesting) {
         if (!selfTestPasses()) return 1;
-        streams->out(kSelfTestPassLine);
+        listener.output->out(kSelfTestPassLine);
+        processStreams().drain();
         return 0;
     }
-    return runEventIntake();
+    const int status = runEventIntake(listener);
+    processStreams().drain();
+    return status;
 }

@@ -1,11 +1,13 @@
 #pragma once
-// The listener state: module-level variables, touched only by the main thread.
+// The listener state: one value holding every variable the recognizers share, with one
+// module-level instance that only the main thread touches.
 
 #include "binding.h"
 #include "lock_state.h"
+#include "streams.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -77,24 +79,31 @@ inline constexpr uint64_t kFlagFn = 0x800000;
 
 inline constexpr int64_t kKeyEscape = 53;
 
-extern int64_t globeKey;
-extern int64_t capsKey;
-extern bool optionAlias;
-extern bool selfTesting;
-extern std::vector<std::string> observed;
-extern std::vector<bool> restoredStates;
-// The lock-state connection; null means none.
-extern LockState* hidConnection;
-extern bool capsLock;
-extern bool recording;
-extern BindingMap bindings;
-extern ArmedNames customArmed;
-extern int64_t recordingWeight;
-extern bool globeDown;
-extern bool fnCmdArmed;
-extern bool translateArmed;
 // Key down, key up and flags changed.
 inline constexpr uint64_t mask = 0x1C00;
 
-// Puts every variable back to its value before start-up (tests start from here).
-void resetListenerState();
+// A fresh value is the state before start-up; start-up and tests begin by assigning one.
+struct ListenerState {
+    int64_t globeKey = 63;
+    int64_t capsKey = 57;
+    bool optionAlias = false;
+    // The macOS event tap once it is created (a CFMachPortRef, opaque here); null otherwise.
+    void* activeTap = nullptr;
+    bool selfTesting = false;
+    std::vector<std::string> observed;
+    std::vector<bool> restoredStates;
+    // The Caps Lock lock-state connection; null means none, and every restore then fails.
+    LockState* hidConnection = nullptr;
+    bool capsLock = false;
+    bool recording = false;
+    BindingMap bindings;
+    ArmedNames customArmed;
+    int64_t recordingWeight = 0;
+    bool globeDown = false;
+    bool fnCmdArmed = false;
+    bool translateArmed = false;
+    // Where protocol lines and diagnostics go; never null.
+    Streams* output = &processStreams();
+};
+
+extern ListenerState listener;

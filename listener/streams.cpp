@@ -1,36 +1,74 @@
 #include "streams.h"
 
+#include "output_queue.h"
+
 #include <cerrno>
 #include <cstdlib>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
-// Writes the whole line with one successful write; retries only when interrupted.
-ssize_t writeOnce(int fd, std::string_view line) {
-    ssize_t written;
-    do {
-        written = ::write(fd, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    return written;
+// The lines of the standard output queue; created on first use.
+OutputQueue& standardOutput() {
+    static OutputQueue queue(STDOUT_FILENO);
+    return queue;
 }
 
-class ProcessStreams final : public Streams {
-  public:
-    void out(std::string_view line) override {
-        if (writeOnce(STDOUT_FILENO, line) < 0 && errno == EPIPE) {
-            // The host has gone: keeping the keyboard watched for nobody helps no one.
-            std::_Exit(0);
-        }
-    }
-    void err(std::string_view line) override { (void)writeOnce(STDERR_FILENO, line); }
-};
+// The host has gone: keeping the keyboard watched for nobody helps no one.
+[[noreturn]] void readerGone() {
+    std::_Exit(0);
+}
+
+void settle(OutputQueue::Flush outcome) {
+    if (outcome == OutputQueue::Flush::readerGone) readerGone();
+}
+
+constexpr std::string_view kDropping =
+    "standard output is not being read; dropping the oldest lines until it is\n";
 
 } // namespace
 
-Streams& processStreams() {
+void ProcessStreams::out(std::string_view line) {
+    OutputQueue& queue = standardOutput();
+    if (queue.push(line)) err(kDropping);
+    settle(queue.flush());
+}
+
+// Written only when standard error can take it at once; a host that does not read its
+// diagnostics loses them rather than the keyboard.
+void ProcessStreams::err(std::string_view line) {
+    pollfd ready{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT)) return;
+    ssize_t written;
+    do {
+        written = ::write(STDERR_FILENO, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+}
+
+OutputWatch ProcessStreams::watch() const {
+    const OutputQueue& queue = standardOutput();
+    // poll() skips a negative descriptor.
+    if (closed_) return {-1, 0};
+    return {queue.fd(), static_cast<short>(queue.pending() ? POLLOUT : 0)};
+}
+
+void ProcessStreams::ready(short revents) {
+    if (revents & (POLLERR | POLLHUP)) readerGone();
+    if (revents & POLLNVAL) closed_ = true;
+    if (revents & POLLOUT) settle(standardOutput().flush());
+}
+
+void ProcessStreams::drain() {
+    OutputQueue& queue = standardOutput();
+    while (queue.pending()) {
+        pollfd waiting{queue.fd(), POLLOUT, 0};
+        if (::poll(&waiting, 1, -1) < 0 && errno != EINTR) return;
+        settle(queue.flush());
+    }
+}
+
+ProcessStreams& processStreams() {
     static ProcessStreams instance;
     return instance;
 }
-
-Streams* streams = &processStreams();

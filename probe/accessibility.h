@@ -33,7 +33,8 @@ struct AxRect {
     double width = 0;
     double height = 0;
 };
-// Counted in UTF-16 code units of the element's text.
+// The length counts UTF-16 code units of the element's text. The location is in the
+// service's own offsets: the logic only hands it back to createRange.
 struct AxRange {
     std::int64_t location = 0;
     std::int64_t length = 0;

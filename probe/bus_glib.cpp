@@ -56,6 +56,27 @@ std::string withoutAutolaunch(std::string_view addresses) {
     return kept;
 }
 
+// Replies of one batch; each callback fills its slot and counts down.
+struct Batch {
+    std::vector<VariantPtr> replies;
+    std::size_t pending = 0;
+};
+
+struct Slot {
+    Batch* batch;
+    std::size_t index;
+};
+
+void onReply(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* slot = static_cast<Slot*>(data);
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    g_clear_error(&error);
+    slot->batch->replies[slot->index].reset(reply);
+    --slot->batch->pending;
+    delete slot;
+}
+
 } // namespace
 
 int Deadline::remainingMs() const {
@@ -126,4 +147,35 @@ VariantPtr callMethod(GDBusConnection* bus, const Call& call, GVariant* argument
         replyType ? G_VARIANT_TYPE(replyType) : nullptr, flags, timeout, nullptr, &error);
     g_clear_error(&error);
     return VariantPtr(reply);
+}
+
+std::vector<VariantPtr> callAll(GDBusConnection* bus, const std::vector<PendingCall>& calls,
+                                const Deadline& deadline, int capMs) {
+    Batch batch;
+    batch.replies.resize(calls.size());
+    int timeout = std::min(deadline.remainingMs(), capMs);
+    if (!bus || timeout <= 0) {
+        for (const PendingCall& pending : calls) {
+            if (pending.arguments) g_variant_unref(g_variant_ref_sink(pending.arguments));
+        }
+        return std::move(batch.replies);
+    }
+    // Replies are dispatched to this context only, so nothing else runs while we wait.
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const PendingCall& pending = calls[i];
+        ++batch.pending;
+        g_dbus_connection_call(bus, pending.call.destination, pending.call.path,
+                               pending.call.interface, pending.call.method, pending.arguments,
+                               pending.replyType ? G_VARIANT_TYPE(pending.replyType) : nullptr,
+                               G_DBUS_CALL_FLAGS_NO_AUTO_START, timeout, nullptr, onReply,
+                               new Slot{&batch, i});
+    }
+    // Every call ends by its reply or its own time-out, so this loop ends.
+    while (batch.pending > 0)
+        g_main_context_iteration(context, TRUE);
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+    return std::move(batch.replies);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct GObjectUnref {
     void operator()(gpointer object) const {
@@ -55,3 +56,16 @@ struct Call {
 VariantPtr callMethod(GDBusConnection* bus, const Call& call, GVariant* arguments,
                       const char* replyType, const Deadline& deadline, int capMs = INT_MAX,
                       bool mayActivate = false);
+
+// One call of a batch; `arguments` may be floating and is always consumed.
+struct PendingCall {
+    Call call;
+    GVariant* arguments = nullptr;
+    const char* replyType = nullptr;
+};
+
+// Sends every call at once and waits until each has its reply or its time-out of
+// min(remaining budget, capMs), so a frozen peer costs only its own call's time. The replies
+// come in the order of the calls; null where that call failed.
+std::vector<VariantPtr> callAll(GDBusConnection* bus, const std::vector<PendingCall>& calls,
+                                const Deadline& deadline, int capMs = INT_MAX);

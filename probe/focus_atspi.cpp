@@ -1,71 +1,147 @@
 #include "focus_atspi.h"
 
 #include <cstdint>
-#include <deque>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-constexpr int kStateActive = 1;
-constexpr int kStateFocused = 12;
-constexpr int kStateShowing = 25;
 constexpr guint32 kSortCanonical = 1;
 constexpr gint32 kMatchAll = 1;
+constexpr gint32 kMatchLimit = 1;
+constexpr int kNestedSearches = 8;
 // One unresponsive application must not use up the whole budget of the search.
 constexpr int kSearchCallCapMs = 250;
 constexpr std::size_t kWalkLimit = 3000;
+constexpr int kDepthLimit = 64;
 
 const char* const kAccessible = "org.a11y.atspi.Accessible";
+const char* const kRootPath = "/org/a11y/atspi/accessible/root";
 
-bool hasState(std::uint64_t states, int state) {
-    return (states >> state) & 1u;
+using Objects = std::vector<AtspiObject>;
+
+PendingCall accessibleCall(const AtspiObject& object, const char* method, GVariant* arguments,
+                           const char* replyType) {
+    return {{object.bus.c_str(), object.path.c_str(), kAccessible, method}, arguments, replyType};
 }
 
-std::optional<std::vector<AtspiObject>> childrenOf(GDBusConnection* bus, const AtspiObject& parent,
-                                                   const Deadline& deadline) {
-    VariantPtr reply =
-        callMethod(bus, {parent.bus.c_str(), parent.path.c_str(), kAccessible, "GetChildren"},
-                   nullptr, "(a(so))", deadline, kSearchCallCapMs);
-    if (!reply) return std::nullopt;
-    std::vector<AtspiObject> children;
+Objects objectsIn(GVariant* reply) {
+    Objects objects;
+    if (!reply) return objects;
     GVariantIter* iter = nullptr;
-    g_variant_get(reply.get(), "(a(so))", &iter);
+    g_variant_get(reply, "(a(so))", &iter);
     const gchar* name = nullptr;
     const gchar* path = nullptr;
     while (g_variant_iter_next(iter, "(&s&o)", &name, &path))
-        children.push_back({name, path});
+        objects.push_back({name, path});
     g_variant_iter_free(iter);
-    return children;
+    return objects;
 }
 
-std::optional<std::uint64_t> statesOf(GDBusConnection* bus, const AtspiObject& object,
-                                      const Deadline& deadline) {
-    VariantPtr reply =
-        callMethod(bus, {object.bus.c_str(), object.path.c_str(), kAccessible, "GetState"}, nullptr,
-                   "(au)", deadline, kSearchCallCapMs);
-    if (!reply) return std::nullopt;
+std::uint64_t statesIn(GVariant* reply) {
     GVariantIter* iter = nullptr;
-    g_variant_get(reply.get(), "(au)", &iter);
+    g_variant_get(reply, "(au)", &iter);
     std::uint64_t states = 0;
     guint32 word = 0;
-    for (int shift = 0; shift < 64 && g_variant_iter_next(iter, "u", &word); shift += 32) {
+    for (int shift = 0; shift < 64 && g_variant_iter_next(iter, "u", &word); shift += 32)
         states |= std::uint64_t{word} << shift;
-    }
     g_variant_iter_free(iter);
     return states;
 }
 
-std::optional<AtspiObject> activeFrame(GDBusConnection* bus, const std::vector<AtspiObject>& apps,
-                                       const Deadline& deadline) {
+bool hasTextInterface(GVariant* reply) {
+    if (!reply) return false;
+    GVariantIter* iter = nullptr;
+    g_variant_get(reply, "(as)", &iter);
+    const gchar* name = nullptr;
+    bool found = false;
+    while (g_variant_iter_next(iter, "&s", &name))
+        found = found || std::string_view(name) == "org.a11y.atspi.Text";
+    g_variant_iter_free(iter);
+    return found;
+}
+
+// Children of each object, asked in parallel; an object that did not answer has none.
+std::vector<Objects> childrenOfAll(GDBusConnection* bus, const Objects& parents,
+                                   const Deadline& deadline,
+                                   std::vector<bool>* answered = nullptr) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& parent : parents)
+        calls.push_back(accessibleCall(parent, "GetChildren", nullptr, "(a(so))"));
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    std::vector<Objects> children;
+    for (VariantPtr& reply : replies) {
+        children.push_back(objectsIn(reply.get()));
+        if (answered) answered->push_back(reply != nullptr);
+    }
+    return children;
+}
+
+// States of each object, asked in parallel; absent where it did not answer.
+std::vector<std::optional<std::uint64_t>> statesOfAll(GDBusConnection* bus, const Objects& objects,
+                                                      const Deadline& deadline) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& object : objects)
+        calls.push_back(accessibleCall(object, "GetState", nullptr, "(au)"));
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    std::vector<std::optional<std::uint64_t>> states;
+    for (VariantPtr& reply : replies) {
+        states.push_back(reply ? std::optional(statesIn(reply.get())) : std::nullopt);
+    }
+    return states;
+}
+
+std::vector<std::optional<std::uint32_t>> pidsOf(GDBusConnection* bus, const Objects& apps,
+                                                 const Deadline& deadline) {
+    std::vector<PendingCall> calls;
     for (const AtspiObject& app : apps) {
-        std::optional<std::vector<AtspiObject>> frames = childrenOf(bus, app, deadline);
-        if (!frames) continue;
-        for (const AtspiObject& frame : *frames) {
-            std::optional<std::uint64_t> states = statesOf(bus, frame, deadline);
-            if (states && hasState(*states, kStateActive)) return frame;
+        calls.push_back({{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                          "GetConnectionUnixProcessID"},
+                         g_variant_new("(s)", app.bus.c_str()),
+                         "(u)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    std::vector<std::optional<std::uint32_t>> pids;
+    for (VariantPtr& reply : replies) {
+        std::optional<std::uint32_t> pid;
+        if (reply) {
+            guint32 value = 0;
+            g_variant_get(reply.get(), "(u)", &value);
+            pid = value;
+        }
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
+// The frames of each application and the first of them that is active, asked in parallel.
+struct FrameFacts {
+    bool answered = false;
+    Objects frames;
+    std::optional<AtspiObject> active;
+};
+
+std::vector<FrameFacts> framesOf(GDBusConnection* bus, const Objects& apps,
+                                 const Deadline& deadline) {
+    std::vector<bool> answered;
+    std::vector<Objects> children = childrenOfAll(bus, apps, deadline, &answered);
+    Objects all;
+    for (const Objects& frames : children)
+        all.insert(all.end(), frames.begin(), frames.end());
+    std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, all, deadline);
+    std::vector<FrameFacts> facts(apps.size());
+    std::size_t next = 0;
+    for (std::size_t app = 0; app < apps.size(); ++app) {
+        facts[app].answered = answered[app];
+        facts[app].frames = children[app];
+        for (const AtspiObject& frame : children[app]) {
+            const auto& state = states[next++];
+            if (!facts[app].active && state && hasState(*state, kStateActive)) {
+                facts[app].active = frame;
+            }
         }
     }
-    return std::nullopt;
+    return facts;
 }
 
 GVariant* focusedRule() {
@@ -81,58 +157,164 @@ GVariant* focusedRule() {
     g_variant_builder_init(&interfaces, G_VARIANT_TYPE("as"));
     return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, kMatchAll, &attributes, kMatchAll,
                          &roles, kMatchAll, &interfaces, kMatchAll, FALSE, kSortCanonical,
-                         gint32{1}, TRUE);
+                         kMatchLimit, TRUE);
 }
 
-// Outer absent: the frame has no Collection or did not answer. Inner absent: nothing focused.
-std::optional<std::optional<AtspiObject>>
-matchFocused(GDBusConnection* bus, const AtspiObject& frame, const Deadline& deadline) {
+// Every focused object below `root`, or absent when it has no Collection or did not answer.
+// The application does the search itself, which takes a while in a large one, so the call
+// may use the rest of the budget.
+std::optional<Objects> matchFocused(GDBusConnection* bus, const AtspiObject& root,
+                                    const Deadline& deadline) {
     VariantPtr reply = callMethod(
-        bus, {frame.bus.c_str(), frame.path.c_str(), "org.a11y.atspi.Collection", "GetMatches"},
+        bus, {root.bus.c_str(), root.path.c_str(), "org.a11y.atspi.Collection", "GetMatches"},
         focusedRule(), "(a(so))", deadline);
     if (!reply) return std::nullopt;
-    GVariantIter* iter = nullptr;
-    g_variant_get(reply.get(), "(a(so))", &iter);
-    const gchar* name = nullptr;
-    const gchar* path = nullptr;
-    std::optional<AtspiObject> focused;
-    if (g_variant_iter_next(iter, "(&s&o)", &name, &path)) focused = AtspiObject{name, path};
-    g_variant_iter_free(iter);
-    return focused;
+    return objectsIn(reply.get());
 }
 
-// Breadth first through showing objects, at most kWalkLimit of them.
-std::optional<AtspiObject> walkForFocus(GDBusConnection* bus, const AtspiObject& frame,
-                                        const Deadline& deadline) {
-    std::deque<AtspiObject> queue{frame};
-    for (std::size_t visited = 0; !queue.empty() && visited < kWalkLimit; ++visited) {
-        AtspiObject object = std::move(queue.front());
-        queue.pop_front();
-        std::optional<std::uint64_t> states = statesOf(bus, object, deadline);
-        if (!states) continue;
-        if (hasState(*states, kStateFocused)) return object;
-        if (visited > 0 && !hasState(*states, kStateShowing)) continue;
-        if (auto children = childrenOf(bus, object, deadline)) {
-            for (AtspiObject& child : *children)
-                queue.push_back(std::move(child));
-        }
+bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
+    for (const auto& state : states) {
+        if (state && hasState(*state, kStateActive)) return true;
     }
-    return std::nullopt;
+    return false;
+}
+
+// States and children of each object, all asked in one batch.
+struct LevelFacts {
+    std::vector<std::optional<std::uint64_t>> states;
+    std::vector<Objects> children;
+};
+
+LevelFacts statesAndChildren(GDBusConnection* bus, const Objects& level, const Deadline& deadline) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& object : level) {
+        calls.push_back(accessibleCall(object, "GetState", nullptr, "(au)"));
+        calls.push_back(accessibleCall(object, "GetChildren", nullptr, "(a(so))"));
+    }
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    LevelFacts facts;
+    for (std::size_t i = 0; i < level.size(); ++i) {
+        GVariant* state = replies[2 * i].get();
+        facts.states.push_back(state ? std::optional(statesIn(state)) : std::nullopt);
+        facts.children.push_back(objectsIn(replies[2 * i + 1].get()));
+    }
+    return facts;
+}
+
+// Focused objects below `root` (itself excluded), level by level, each level asked in one
+// batch, at most kWalkLimit objects. Depths count from `root`.
+std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
+                                         const Deadline& deadline) {
+    std::vector<FocusCandidate> found;
+    Objects level = childrenOfAll(bus, {root}, deadline).front();
+    std::size_t visited = 0;
+    for (int depth = 1; !level.empty() && depth <= kDepthLimit && deadline.remainingMs() > 0;
+         ++depth) {
+        if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
+        visited += level.size();
+        LevelFacts facts = statesAndChildren(bus, level, deadline);
+        // Below an application, only its active frames hold the focus, when it marks any.
+        bool onlyActive = depth == 1 && root.path == kRootPath && anyActive(facts.states);
+        Objects next;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const auto& state = facts.states[i];
+            if (!state || hasState(*state, kStateDefunct)) continue;
+            if (onlyActive && !hasState(*state, kStateActive)) continue;
+            if (hasState(*state, kStateFocused)) found.push_back({level[i], depth, false});
+            next.insert(next.end(), facts.children[i].begin(), facts.children[i].end());
+        }
+        level = std::move(next);
+    }
+    return found;
+}
+
+void markTextInterfaces(GDBusConnection* bus, std::vector<FocusCandidate>& candidates,
+                        const Deadline& deadline) {
+    std::vector<PendingCall> calls;
+    for (const FocusCandidate& candidate : candidates)
+        calls.push_back(accessibleCall(candidate.object, "GetInterfaces", nullptr, "(as)"));
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        candidates[i].hasText = hasTextInterface(replies[i].get());
+}
+
+bool hasText(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
+    std::vector<FocusCandidate> one{{object, 0, false}};
+    markTextInterfaces(bus, one, deadline);
+    return one.front().hasText;
+}
+
+// The focused object below `root` with a Text interface. Where the application searches
+// itself (Collection), the first focused object in tree order is taken, and where it has no
+// text (a document panel around the focused paragraph) the search goes on below it; asking
+// for more than the first would make the application visit its whole tree. Elsewhere the
+// tree is walked and the deepest focused object with text wins.
+std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& root,
+                                     const Deadline& deadline) {
+    std::optional<Objects> matched = matchFocused(bus, root, deadline);
+    std::optional<AtspiObject> chosen;
+    if (matched) {
+        if (matched->empty()) return std::nullopt;
+        chosen = matched->front();
+        for (int level = 0; level < kNestedSearches; ++level) {
+            if (hasText(bus, *chosen, deadline)) return chosen;
+            std::optional<Objects> inner = matchFocused(bus, *chosen, deadline);
+            if (!inner || inner->empty()) break;
+            chosen = inner->front();
+        }
+    } else {
+        std::vector<FocusCandidate> walked = walkForFocus(bus, root, deadline);
+        markTextInterfaces(bus, walked, deadline);
+        std::optional<FocusCandidate> best = chooseFocused(walked);
+        if (!best) return std::nullopt;
+        if (best->hasText) return best->object;
+        chosen = best->object;
+    }
+    // A focused container may hold the focused text without marking it for a search.
+    std::vector<FocusCandidate> below = walkForFocus(bus, *chosen, deadline);
+    markTextInterfaces(bus, below, deadline);
+    std::optional<FocusCandidate> inner = chooseFocused(below);
+    if (inner && inner->hasText) return inner->object;
+    return chosen;
+}
+
+// The frame to search in: the active one, the only one, or the whole application.
+AtspiObject searchRoot(const AtspiObject& app, const FrameFacts& frames) {
+    if (frames.active) return *frames.active;
+    if (frames.frames.size() == 1) return frames.frames.front();
+    return app;
 }
 
 } // namespace
 
-FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline) {
-    const AtspiObject registry{"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"};
-    std::optional<std::vector<AtspiObject>> apps = childrenOf(bus, registry, deadline);
-    if (!apps) return {};
+FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline,
+                              std::optional<std::uint32_t> activeWindowPid) {
+    const AtspiObject registry{"org.a11y.atspi.Registry", kRootPath};
+    VariantPtr listed =
+        callMethod(bus, {registry.bus.c_str(), registry.path.c_str(), kAccessible, "GetChildren"},
+                   nullptr, "(a(so))", deadline, kSearchCallCapMs);
+    if (!listed) return {};
     FocusSearch search{true, std::nullopt};
-    std::optional<AtspiObject> frame = activeFrame(bus, *apps, deadline);
-    if (!frame) return search;
-    if (auto matched = matchFocused(bus, *frame, deadline)) {
-        search.focused = std::move(*matched);
-    } else {
-        search.focused = walkForFocus(bus, *frame, deadline);
+    Objects apps = objectsIn(listed.get());
+    std::vector<AppCandidate> candidates(apps.size());
+    std::vector<std::optional<std::uint32_t>> pids = pidsOf(bus, apps, deadline);
+    for (std::size_t i = 0; i < apps.size(); ++i)
+        candidates[i].pid = pids[i];
+    std::vector<FrameFacts> frames(apps.size());
+    std::vector<std::size_t> toAsk = appsToAskForFrames(candidates, activeWindowPid);
+    Objects asked;
+    for (std::size_t i : toAsk)
+        asked.push_back(apps[i]);
+    std::vector<FrameFacts> answers = framesOf(bus, asked, deadline);
+    for (std::size_t k = 0; k < toAsk.size(); ++k) {
+        candidates[toAsk[k]].hasActiveFrame = answers[k].active.has_value();
+        frames[toAsk[k]] = std::move(answers[k]);
     }
+    std::optional<std::size_t> chosen = chooseApplication(candidates, activeWindowPid);
+    if (!chosen) return search;
+    // Chosen by its process alone: its own search covers all its frames, and a frozen
+    // application fails that search within the budget.
+    if (candidates[*chosen].hasActiveFrame && !frames[*chosen].answered) return search;
+    search.focused = focusedIn(bus, searchRoot(apps[*chosen], frames[*chosen]), deadline);
     return search;
 }

@@ -1,23 +1,21 @@
 #pragma once
 // Finds the focused accessible object on the accessibility bus.
 
+#include "tree_model.h"
 #include "bus_glib.h"
 
+#include <cstdint>
 #include <optional>
-#include <string>
-
-// An accessible object: the bus name of its application and its object path.
-struct AtspiObject {
-    std::string bus;
-    std::string path;
-};
 
 struct FocusSearch {
     bool answered = false;              // false when the registry could not be asked
-    std::optional<AtspiObject> focused; // absent when no application has an active frame
+    std::optional<AtspiObject> focused; // absent when no application or object qualifies
 };
 
-// The focused object of the application whose frame is active: a Collection match for the
-// focused state, or, where the application has no Collection, a walk of at most a few
-// thousand showing objects. Each call is bounded by the deadline.
-FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline);
+// The focused object of the active application: the application owned by the process of the
+// active window (`activeWindowPid`, when known), else the one marking a frame active. Within
+// it, the deepest focused object with a Text interface, else the deepest focused object.
+// Applications are asked in parallel and each call waits at most a fraction of the budget,
+// so a frozen application costs only its own calls' time.
+FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline,
+                              std::optional<std::uint32_t> activeWindowPid);

@@ -27,8 +27,8 @@ int32_t parseParentID(std::string_view text) {
 
 namespace {
 
-// Appends the segments of a relative path, dropping "." and letting ".." remove the segment
-// before it, the way a relative URL reference is resolved against its base.
+// Appends the segments of a relative path, dropping empty and "." segments and letting ".."
+// remove the segment before it, the way a relative URL reference is resolved against its base.
 void appendResolved(std::string& base, std::string_view relative) {
     while (true) {
         const std::size_t slash = relative.find('/');
@@ -36,7 +36,7 @@ void appendResolved(std::string& base, std::string_view relative) {
         if (segment == "..") {
             const std::size_t cut = base.find_last_of('/');
             base.erase(cut == std::string::npos ? 0 : cut);
-        } else if (segment != ".") {
+        } else if (!segment.empty() && segment != ".") {
             base += '/';
             base += segment;
         }
@@ -50,7 +50,9 @@ void appendResolved(std::string& base, std::string_view relative) {
 std::string fileURLPath(std::string_view argument, std::string_view workingDirectory) {
     std::string path;
     if (!argument.empty() && argument.front() == '/') {
-        path = argument;
+        // Absolute paths lose "." and ".." exactly as relative ones do: "/A/Orlavo.app/." names
+        // the bundle itself, never a place inside it.
+        appendResolved(path, argument.substr(1));
     } else {
         path = workingDirectory;
         while (!path.empty() && path.back() == '/')
@@ -61,4 +63,13 @@ std::string fileURLPath(std::string_view argument, std::string_view workingDirec
         path.pop_back();
     if (path.empty()) path = "/";
     return path;
+}
+
+int exitStatusOf(const std::function<int()>& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        // The outcome is told by the log alone; an exception changes nothing about that.
+        return 0;
+    }
 }

@@ -2,6 +2,7 @@
 // window in the lower right corner of the primary monitor's work area with the rounded card, three
 // labels and an indeterminate bar. All GTK calls run on the main thread (GLib's default context);
 // setStatus only hands its texts to that context.
+#include "card_bar_gtk.h"
 #include "card_model.h"
 #include "status_card.h"
 
@@ -98,25 +99,14 @@ gboolean drawCard(GtkWidget*, cairo_t* cr, gpointer data) {
     return FALSE;
 }
 
-// The bar: a track and a segment that sweeps across it, positioned by the frame clock.
+// The bar, positioned by the frame clock.
 gboolean drawBar(GtkWidget* bar, cairo_t* cr, gpointer data) {
     const auto& look = *static_cast<const CardLook*>(data);
-    const double width = gtk_widget_get_allocated_width(bar);
-    const double height = gtk_widget_get_allocated_height(bar);
-    roundedRectangle(cr, 0, 0, width, height, height / 2);
-    setSource(cr, look.colours.border);
-    cairo_fill(cr);
-
     GdkFrameClock* clock = gtk_widget_get_frame_clock(bar);
     const double seconds = clock ? gdk_frame_clock_get_frame_time(clock) / 1e6 : 0.0;
     const double phase = std::fmod(seconds, barSweepSeconds) / barSweepSeconds;
-    const double segment = width * barSegmentShare;
-    const double left = -segment + phase * (width + segment);
-    cairo_rectangle(cr, 0, 0, width, height);
-    cairo_clip(cr);
-    roundedRectangle(cr, left, 0, segment, height, height / 2);
-    setSource(cr, look.colours.secondary);
-    cairo_fill(cr);
+    drawCardBar(cr, gtk_widget_get_allocated_width(bar), gtk_widget_get_allocated_height(bar),
+                phase, look.colours);
     return FALSE;
 }
 
@@ -341,6 +331,26 @@ void GtkCard::buildContent() {
 }
 
 } // namespace
+
+void drawCardBar(cairo_t* cr, double width, double height, double phase,
+                 const card::ColourSet& colours) {
+    cairo_save(cr);
+    // The track's colour with the segment on it, painted through the track's rounded shape in
+    // one step, so the segment rounds off with the track's ends and nothing shows outside them.
+    cairo_push_group(cr);
+    cairo_rectangle(cr, 0, 0, width, height);
+    setSource(cr, colours.border);
+    cairo_fill(cr);
+    const double segment = width * barSegmentShare;
+    const double left = -segment + phase * (width + segment);
+    roundedRectangle(cr, left, 0, segment, height, height / 2);
+    setSource(cr, colours.secondary);
+    cairo_fill(cr);
+    cairo_pop_group_to_source(cr);
+    roundedRectangle(cr, 0, 0, width, height, height / 2);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
 
 std::unique_ptr<StatusCard> makePlatformCard() {
     try {

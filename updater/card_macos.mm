@@ -129,6 +129,11 @@ void buildCard(CardViews* views) {
     [progress setStyle:NSProgressIndicatorStyleBar];
     [progress setIndeterminate:YES];
     [progress setControlSize:NSControlSizeSmall];
+    // Whatever the system draws for the bar stays inside its track's rounded shape: the layer's
+    // contents are clipped to its corner radius, half the bar's height.
+    [progress setWantsLayer:YES];
+    [[progress layer] setCornerRadius:card::frameBottomLeft(card::Element::bar).height / 2];
+    [[progress layer] setMasksToBounds:YES];
     [progress startAnimation:nil];
     [content addSubview:progress];
 

@@ -43,9 +43,27 @@ class InstallOperations {
     // Renames, never replacing what is at the destination. Nothing on success, else the error.
     virtual std::optional<std::string> moveNoReplace(const std::string& from,
                                                      const std::string& to) = 0;
+    // The path with every link, "." and ".." resolved; nothing when it cannot be resolved.
+    virtual std::optional<std::string> resolvedPath(const std::string& path) = 0;
+    // The user's home folder; "" when unknown.
+    virtual std::string homeDirectory() = 0;
+    // Every entry whose path begins with the prefix (the prefix's last component is matched
+    // against the names of its directory), dangling links included.
+    virtual std::vector<std::string> entriesStartingWith(const std::string& pathPrefix) = 0;
+    // What stays the same of an entry through renames and exchanges (its inode number, in
+    // decimal); nothing when there is no entry.
+    virtual std::optional<std::string> entryIdentity(const std::string& path) = 0;
+    // Puts everything written so far on the file system that holds the path on disk (the
+    // drive's own cache included where the system allows). Nothing on success, else the error.
+    virtual std::optional<std::string> flushFileSystem(const std::string& path) = 0;
+    // Puts the names in the directory that holds the path on disk; a failure is not reported.
+    virtual void flushDirectoryOf(const std::string& path) = 0;
     // Removes the entry and, for a directory, its whole tree; links are removed, not followed.
-    virtual void removeTree(const std::string& path) = 0;
+    // Directories are made writable by their owner first, so read-only ones are no obstacle.
+    // Nothing when nothing remains, else the error that stopped it.
+    virtual std::optional<std::string> removeTree(const std::string& path) = 0;
     // Replaces the file's content in one step that survives a crash or power loss; false when
     // nothing could be written (the earlier content then stays, and no temporary file remains).
+    // Temporary files of this log left by a process that no longer runs are removed first.
     virtual bool writeFileDurably(const std::string& path, const std::string& content) = 0;
 };

@@ -9,7 +9,13 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
+
+#ifdef UPDATER_FAULT_INJECTION
+// Test builds only: wraps the system operations with the faults that the environment asks for.
+std::unique_ptr<InstallOperations> withInjectedFaults(std::unique_ptr<InstallOperations> real);
+#endif
 
 namespace {
 
@@ -56,6 +62,25 @@ class GlibMainLoop final : public MainLoop {
     std::thread worker_;
 };
 
+// A child program named by a relative path lives beside this executable (the shipped open program
+// is installed next to the assistant). Unresolvable, it becomes "", which no system can start,
+// so a file of that name in the working directory is never run.
+std::string besideExecutable(const std::string& program) {
+    if (program.empty() || program.front() == '/') return program;
+    std::string executable(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", executable.data(), executable.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= executable.size()) return "";
+    executable.resize(static_cast<std::size_t>(length));
+    return executable.substr(0, executable.rfind('/') + 1) + program;
+}
+
+ChildPrograms locatedChildPrograms() {
+    ChildPrograms programs = builtChildPrograms();
+    programs.copyProgram = besideExecutable(programs.copyProgram);
+    programs.openProgram = besideExecutable(programs.openProgram);
+    return programs;
+}
+
 gboolean finishLaunching(gpointer assistant) {
     static_cast<UpdateAssistant*>(assistant)->applicationDidFinishLaunching();
     return G_SOURCE_REMOVE;
@@ -64,11 +89,16 @@ gboolean finishLaunching(gpointer assistant) {
 int runAssistant(const std::vector<std::string>& args) {
     detachFromSession();
     GlibMainLoop mainLoop;
+    // Made first: the child programs get the environment as it is now, before the card sets
+    // anything of its own.
+    std::unique_ptr<InstallOperations> operations = makeSystemOperations();
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
-    const std::unique_ptr<InstallOperations> operations = makeSystemOperations();
+#ifdef UPDATER_FAULT_INJECTION
+    operations = withInjectedFaults(std::move(operations));
+#endif
     UpdateAssistant assistant(args, currentDirectory(), std::move(card),
-                              {*operations, mainLoop, builtChildPrograms()});
+                              {*operations, mainLoop, locatedChildPrograms()});
     // Launch runs on the main thread once the loop is running.
     g_idle_add_full(G_PRIORITY_DEFAULT, finishLaunching, &assistant, nullptr);
     mainLoop.run();
@@ -79,11 +109,7 @@ int runAssistant(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        const std::vector<std::string> args(argv, argv + argc);
-        if (!hasExpectedArgumentCount(args)) return 2;
-        return runAssistant(args);
-    } catch (...) {
-        return 1;
-    }
+    // The count is checked before anything that could throw, so that 2 means only that.
+    if (argc != static_cast<int>(expectedArgumentCount)) return 2;
+    return exitStatusOf([&] { return runAssistant(std::vector<std::string>(argv, argv + argc)); });
 }

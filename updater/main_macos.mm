@@ -80,13 +80,12 @@ int runAssistant(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
+    // The count is checked before anything that could throw, so that 2 means only that.
+    if (argc != static_cast<int>(expectedArgumentCount)) return 2;
+    return exitStatusOf([&] {
         const std::vector<std::string> args(argv, argv + argc);
-        if (!hasExpectedArgumentCount(args)) return 2;
         @autoreleasepool {
             return runAssistant(args);
         }
-    } catch (...) {
-        return 1;
-    }
+    });
 }

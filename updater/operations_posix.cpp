@@ -1,5 +1,6 @@
 // The assistant's system operations on POSIX systems (Linux and macOS). Every call reports
 // failure as a value; nothing here throws.
+#include "file_operations_posix.h"
 #include "rename_flags.h"
 #include "system_operations.h"
 
@@ -7,8 +8,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -36,26 +39,20 @@ bool writeAll(int fd, const std::string& content) {
     return true;
 }
 
-// A name beside the file that no one else uses: "." + name + ".tmp-" + a unique number.
-std::string temporaryName(const std::string& directory, const std::string& name) {
-    static std::atomic<unsigned long long> counter{0};
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    const unsigned long long unique = (static_cast<unsigned long long>(ticks) * 1000003u) ^
-                                      (static_cast<unsigned long long>(::getpid()) << 20) ^
-                                      counter.fetch_add(1);
-    // Keep the name within the usual 255-byte limit whatever the log's own name.
-    return directory + "/." + name.substr(0, 200) + ".tmp-" + std::to_string(unique);
-}
-
 // Creates a new file exclusively, never through a link; -1 when that cannot be done.
 int createTemporary(const std::string& directory, const std::string& name, std::string& path) {
     for (int attempt = 0; attempt < 20; ++attempt) {
-        path = temporaryName(directory, name);
+        path = temporaryLogName(directory, name);
         const int fd =
             ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
 
 bool flushDirectory(const std::string& directory) {
@@ -65,6 +62,23 @@ bool flushDirectory(const std::string& directory) {
     ::close(fd);
     return flushed;
 }
+
+// The process environment as it is now, kept as strings that the children's envp points into.
+class EnvironmentSnapshot {
+  public:
+    EnvironmentSnapshot() {
+        for (char** entry = environ; entry && *entry; ++entry)
+            entries_.emplace_back(*entry);
+        for (std::string& entry : entries_)
+            pointers_.push_back(entry.data());
+        pointers_.push_back(nullptr);
+    }
+    char* const* envp() const { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> entries_;
+    std::vector<char*> pointers_;
+};
 
 class PosixOperations final : public InstallOperations {
   public:
@@ -110,12 +124,82 @@ class PosixOperations final : public InstallOperations {
         return errorText(error);
     }
 
-    void removeTree(const std::string& path) override {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
+    std::optional<std::string> resolvedPath(const std::string& path) override {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (!resolved) return std::nullopt;
+        std::string text = resolved;
+        std::free(resolved);
+        return text;
+    }
+
+    std::string homeDirectory() override;
+
+    std::vector<std::string> entriesStartingWith(const std::string& pathPrefix) override {
+        return ::entriesStartingWith(pathPrefix);
+    }
+
+    std::optional<std::string> entryIdentity(const std::string& path) override {
+        return ::entryIdentity(path);
+    }
+
+    std::optional<std::string> flushFileSystem(const std::string& path) override {
+        const int error = flushTreeToDisk(path.c_str());
+        if (error == 0) return std::nullopt;
+        return errorText(error);
+    }
+
+    void flushDirectoryOf(const std::string& path) override { flushDirectory(parentOf(path)); }
+
+    std::optional<std::string> removeTree(const std::string& path) override {
+        return removeTreeForcibly(path);
     }
 
     bool writeFileDurably(const std::string& path, const std::string& content) override;
+
+  private:
+    const EnvironmentSnapshot environment_;
+};
+
+// /dev/null as standard input, output and error, and no blocked signals: a child neither reads
+// the assistant's input nor writes to its streams.
+class ChildSetup {
+  public:
+    ChildSetup() {
+        ready_ = ::posix_spawn_file_actions_init(&actions_) == 0;
+        if (!ready_) return;
+        ready_ = ::posix_spawnattr_init(&attributes_) == 0;
+        if (!ready_) {
+            ::posix_spawn_file_actions_destroy(&actions_);
+            return;
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        error_ = ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+        if (!error_)
+            error_ = ::posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
+        if (!error_)
+            error_ = ::posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0);
+        if (!error_) error_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+        if (!error_) error_ = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK);
+    }
+    ~ChildSetup() {
+        if (!ready_) return;
+        ::posix_spawnattr_destroy(&attributes_);
+        ::posix_spawn_file_actions_destroy(&actions_);
+    }
+    ChildSetup(const ChildSetup&) = delete;
+    ChildSetup& operator=(const ChildSetup&) = delete;
+
+    // 0 when the child can be started this way, else the error.
+    int error() const { return ready_ ? error_ : ENOMEM; }
+    const posix_spawn_file_actions_t* actions() const { return &actions_; }
+    const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+  private:
+    posix_spawn_file_actions_t actions_{};
+    posix_spawnattr_t attributes_{};
+    bool ready_ = false;
+    int error_ = 0;
 };
 
 ProgramRun PosixOperations::runProgram(const std::string& program,
@@ -126,9 +210,11 @@ ProgramRun PosixOperations::runProgram(const std::string& program,
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
+    const ChildSetup setup;
+    if (setup.error() != 0) return {false, errorText(setup.error()), 0};
     pid_t child = 0;
-    const int error =
-        ::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    const int error = ::posix_spawn(&child, program.c_str(), setup.actions(), setup.attributes(),
+                                    argv.data(), environment_.envp());
     if (error != 0) return {false, errorText(error), 0};
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
@@ -138,11 +224,17 @@ ProgramRun PosixOperations::runProgram(const std::string& program,
     return {true, {}, WEXITSTATUS(status)};
 }
 
+std::string PosixOperations::homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return {};
+}
+
 bool PosixOperations::writeFileDurably(const std::string& path, const std::string& content) {
+    const std::string directory = parentOf(path);
     const std::size_t slash = path.find_last_of('/');
-    const std::string directory =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    removeStaleTemporaries(directory, name);
 
     std::string temporary;
     const int fd = createTemporary(directory, name, temporary);

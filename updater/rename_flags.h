@@ -14,3 +14,7 @@ bool renameFlagUnsupported(int error);
 
 // Pushes the file's data through the drive's own cache where the system allows it.
 int flushFileToDisk(int fd);
+
+// Puts everything written so far to the tree at the path on disk: on Linux the whole file system
+// that holds it (syncfs), on macOS every entry of the tree and then the drive's cache.
+int flushTreeToDisk(const char* path);

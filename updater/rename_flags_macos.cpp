@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int renameWithFlag(const char* from, const char* to, RenameFlag flag) {
@@ -21,4 +23,31 @@ bool renameFlagUnsupported(int error) {
 int flushFileToDisk(int fd) {
     if (fcntl(fd, F_FULLFSYNC) == 0) return 0;
     return fsync(fd) == 0 ? 0 : errno;
+}
+
+namespace {
+
+// fsync moves an entry's data and attributes to the drive; entries that cannot be opened for
+// reading are passed over (their content was written before, by the copy program as well).
+int flushEntry(const char* path, const struct stat*, int kind, struct FTW*) {
+    if (kind != FTW_F && kind != FTW_D) return 0;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES ? 0 : errno;
+    const int error = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+} // namespace
+
+// macOS has no flush of one volume that waits for the data: every file and folder of the tree
+// goes to the drive with fsync, then F_FULLFSYNC asks the drive to write all it has buffered.
+int flushTreeToDisk(const char* path) {
+    const int walked = nftw(path, flushEntry, 32, FTW_PHYS);
+    if (walked != 0) return walked > 0 ? walked : errno;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int error = flushFileToDisk(fd);
+    close(fd);
+    return error;
 }

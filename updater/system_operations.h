@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+// Child programs get /dev/null for their standard streams and the environment as it is when this
+// is called: call it before anything (a toolkit) changes the process's own environment.
 std::unique_ptr<InstallOperations> makeSystemOperations();
 
 // Leaves the host's session and process group, so that the host's exit or a signal to its group

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -24,6 +25,9 @@ const char* const bundleMissingMessage = "Verified update bundle is missing.";
 const char* const needsRecoveryMessage = "A previous update needs recovery.";
 const char* const failedPrefix = "Update failed: ";
 const char* const installedPrefix = "Update installed; previous app preserved at ";
+
+// The finished, flushed copy is renamed to the target path, this infix and its identity.
+const char* const readyInfix = ".update-ready-";
 
 std::string quoted(const std::string& path) {
     return "\u201c" + path + "\u201d";
@@ -57,8 +61,9 @@ UpdateAssistant::UpdateAssistant(const std::vector<std::string>& arguments,
     : card_(std::move(card)), target_(fileURLPath(arguments.at(1), workingDirectory)),
       source_(fileURLPath(arguments.at(2), workingDirectory)),
       parentID_(parseParentID(arguments.at(3))),
-      log_(fileURLPath(arguments.at(4), workingDirectory)), operations_(services.operations),
-      mainLoop_(services.mainLoop), programs_(std::move(services.programs)) {}
+      log_(fileURLPath(arguments.at(4), workingDirectory)), workingDirectory_(workingDirectory),
+      operations_(services.operations), mainLoop_(services.mainLoop),
+      programs_(std::move(services.programs)) {}
 
 void UpdateAssistant::applicationDidFinishLaunching() {
     card_->show();
@@ -91,85 +96,148 @@ bool UpdateAssistant::waitForHost(double deadline) {
 void UpdateAssistant::install() {
     const double deadline = operations_.now() + waitLimitSeconds;
     if (parentID_ >= 1 && !waitForHost(deadline)) return finish(hostStayedMessage, true);
-    if (!operations_.pathExists(appendComponent(source_, "Contents")))
+    // A linked source is resolved once, so that the test and the copy see the same tree.
+    const std::optional<std::string> source = operations_.resolvedPath(source_);
+    if (!source || !operations_.pathExists(appendComponent(*source, "Contents")))
         return finish(bundleMissingMessage, true);
+    if (auto refusal = refusalOfTarget()) return finish(failedPrefix + *refusal, true);
 
     const std::string staging = target_ + ".update-new";
     const std::string previous = target_ + ".update-previous-" + wholeSeconds(operations_.now());
-    // Names are tested without following links: a dangling link at the staging name would
-    // otherwise let the copy write through it.
-    if (operations_.entryExists(staging) || operations_.entryExists(previous))
-        return finish(needsRecoveryMessage, true);
+    if (leftoversExist(staging, previous)) return finish(needsRecoveryMessage, true);
 
     setStatus(installingHeadline, copyingDetail);
-    if (auto failure = copyToStaging(staging)) return failInstall(staging, *failure);
-    if (auto failure = swapIn(staging, previous)) return failInstall(staging, *failure);
+    if (auto failure = copyToStaging(*source, staging)) return failInstall(*failure);
+    std::string ready;
+    if (auto failure = makeReady(staging, ready)) return failInstall(*failure);
+    if (auto failure = swapIn(ready, previous)) return failInstall(*failure);
+    operations_.flushDirectoryOf(target_);
     setStatus(openingHeadline, readyDetail);
-    if (auto failure = reopen()) return failInstall(staging, *failure);
+    if (auto failure = reopen()) return failInstall(*failure);
     finish(installedPrefix + previous, false);
 }
 
+// The root folder, the working directory, the home folder and every folder that holds one of
+// them are never moved aside: compared as given and with links resolved.
+std::optional<std::string> UpdateAssistant::refusalOfTarget() {
+    struct Kept {
+        std::string path;
+        const char* name;
+    };
+    std::vector<Kept> kept;
+    const auto keep = [&](const std::string& path, const char* name) {
+        if (path.empty()) return;
+        kept.push_back({fileURLPath(path, "/"), name});
+        if (auto resolved = operations_.resolvedPath(path)) kept.push_back({*resolved, name});
+    };
+    keep(workingDirectory_, "the working directory");
+    keep(operations_.homeDirectory(), "the home folder");
+
+    std::vector<std::string> targets = {target_};
+    if (auto resolved = operations_.resolvedPath(target_)) targets.push_back(*resolved);
+    const std::string refusing = "Refusing to replace " + quoted(target_) + ": ";
+    for (const std::string& target : targets) {
+        if (target == "/") return refusing + "it is the root folder.";
+        for (const Kept& folder : kept)
+            if (folder.path == target) return refusing + "it is " + folder.name + ".";
+    }
+    for (const std::string& target : targets)
+        for (const Kept& folder : kept)
+            if (folder.path.starts_with(target + "/"))
+                return refusing + "it holds " + folder.name + ".";
+    return std::nullopt;
+}
+
+// Names are tested without following links: a dangling link at the staging name would
+// otherwise let the copy write through it.
+bool UpdateAssistant::leftoversExist(const std::string& staging, const std::string& previous) {
+    return operations_.entryExists(staging) || operations_.entryExists(previous) ||
+           !operations_.entriesStartingWith(target_ + readyInfix).empty();
+}
+
 std::optional<UpdateAssistant::StepFailure>
-UpdateAssistant::copyToStaging(const std::string& staging) {
+UpdateAssistant::copyToStaging(const std::string& source, const std::string& staging) {
     std::vector<std::string> arguments = programs_.copyOptions;
-    arguments.push_back(source_);
+    arguments.push_back(source);
     arguments.push_back(staging);
     const ProgramRun run = operations_.runProgram(programs_.copyProgram, arguments);
     if (!run.started)
         return StepFailure{"Could not start " + quoted(programs_.copyProgram) + " to copy " +
-                           quoted(source_) + " to " + quoted(staging) + ": " + run.startError};
-    if (run.exitStatus != 0) return StepFailure{describeExitStatus(run.exitStatus)};
+                               quoted(source) + " to " + quoted(staging) + ": " + run.startError,
+                           staging};
+    if (run.exitStatus != 0) return StepFailure{describeExitStatus(run.exitStatus), staging};
     return std::nullopt;
 }
 
-// Puts the staging copy at the target path and the installed version at the previous copy's
+// Puts the finished copy on disk, then gives it the name that says so: the ready name carries
+// the copy's identity, so that after a crash the name alone tells whether the exchange happened
+// (the identity still matches: not yet; it differs: the installed version is there instead).
+std::optional<UpdateAssistant::StepFailure> UpdateAssistant::makeReady(const std::string& staging,
+                                                                       std::string& ready) {
+    if (auto error = operations_.flushFileSystem(staging))
+        return StepFailure{"Could not write " + quoted(staging) + " to disk: " + *error, staging};
+    const std::optional<std::string> identity = operations_.entryIdentity(staging);
+    if (!identity)
+        return StepFailure{"Could not read " + quoted(staging) + " after copying it", staging};
+    ready = target_ + readyInfix + *identity;
+    if (auto error = operations_.moveNoReplace(staging, ready))
+        return StepFailure{describeMove(staging, ready, *error), staging};
+    return std::nullopt;
+}
+
+// Puts the ready copy at the target path and the installed version at the previous copy's
 // name. With an atomic exchange the target path never stands empty.
-std::optional<UpdateAssistant::StepFailure> UpdateAssistant::swapIn(const std::string& staging,
+std::optional<UpdateAssistant::StepFailure> UpdateAssistant::swapIn(const std::string& ready,
                                                                     const std::string& previous) {
-    const Exchange exchanged = operations_.exchange(staging, target_);
+    const Exchange exchanged = operations_.exchange(ready, target_);
     if (exchanged.outcome == Exchange::Outcome::unsupported)
-        return moveAsideThenIn(staging, previous);
+        return moveAsideThenIn(ready, previous);
     if (exchanged.outcome == Exchange::Outcome::failed)
-        return StepFailure{"Could not exchange " + quoted(staging) + " with " + quoted(target_) +
-                           ": " + exchanged.error};
-    // The staging name now holds the installed version.
-    if (auto error = operations_.moveNoReplace(staging, previous)) {
-        const Exchange back = operations_.exchange(staging, target_);
-        // Should the exchange back fail, the staging name still holds the installed version,
+        return StepFailure{"Could not exchange " + quoted(ready) + " with " + quoted(target_) +
+                               ": " + exchanged.error,
+                           ready};
+    // The ready name now holds the installed version.
+    if (auto error = operations_.moveNoReplace(ready, previous)) {
+        const Exchange back = operations_.exchange(ready, target_);
+        // Should the exchange back fail, the ready name still holds the installed version,
         // which must never be removed.
-        return StepFailure{describeMove(staging, previous, *error),
-                           back.outcome == Exchange::Outcome::done};
+        return StepFailure{describeMove(ready, previous, *error),
+                           back.outcome == Exchange::Outcome::done ? ready : std::string()};
     }
     return std::nullopt;
 }
 
 // Two renames, for file systems without an atomic exchange: the target path is empty between
-// them.
+// them. Nothing is removed while it might be: the ready copy then stays for recovery.
 std::optional<UpdateAssistant::StepFailure>
-UpdateAssistant::moveAsideThenIn(const std::string& staging, const std::string& previous) {
+UpdateAssistant::moveAsideThenIn(const std::string& ready, const std::string& previous) {
     if (auto error = operations_.moveNoReplace(target_, previous))
-        return StepFailure{describeMove(target_, previous, *error)};
-    if (auto error = operations_.moveNoReplace(staging, target_)) {
-        operations_.moveNoReplace(previous, target_); // rollback; its outcome is not reported
-        return StepFailure{describeMove(staging, target_, *error)};
+        return StepFailure{describeMove(target_, previous, *error), ready};
+    if (auto error = operations_.moveNoReplace(ready, target_)) {
+        const bool rolledBack = !operations_.moveNoReplace(previous, target_);
+        return StepFailure{describeMove(ready, target_, *error),
+                           rolledBack ? ready : std::string()};
     }
     return std::nullopt;
 }
 
 std::optional<UpdateAssistant::StepFailure> UpdateAssistant::reopen() {
     const ProgramRun run = operations_.runProgram(programs_.openProgram, {target_});
-    // The swap is done: the staging name no longer holds anything of this run.
+    // The swap is done: no name of this run is left to remove.
     if (!run.started)
         return StepFailure{"Could not start " + quoted(programs_.openProgram) + " to open " +
                                quoted(target_) + ": " + run.startError,
-                           false};
-    if (run.exitStatus != 0) return StepFailure{describeExitStatus(run.exitStatus), false};
+                           {}};
+    if (run.exitStatus != 0) return StepFailure{describeExitStatus(run.exitStatus), {}};
     return std::nullopt;
 }
 
-void UpdateAssistant::failInstall(const std::string& staging, const StepFailure& failure) {
-    if (failure.removeStaging) operations_.removeTree(staging);
-    finish(failedPrefix + failure.description, true);
+void UpdateAssistant::failInstall(const StepFailure& failure) {
+    std::string description = failure.description;
+    if (!failure.removable.empty()) {
+        if (auto error = operations_.removeTree(failure.removable)) description += "; " + *error;
+    }
+    finish(failedPrefix + description, true);
 }
 
 void UpdateAssistant::finish(const std::string& message, bool failed) {

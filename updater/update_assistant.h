@@ -43,11 +43,11 @@ class UpdateAssistant {
     const std::string& log() const { return log_; }
 
   private:
-    // A failed copy, swap or reopen: the error's description, and whether the staging name may
-    // still hold this run's copy (only then is it removed).
+    // A failed copy, swap or reopen: the error's description, and the name that holds only
+    // this run's copy of the new version and is removed ("" when there is none).
     struct StepFailure {
         std::string description;
-        bool removeStaging = true;
+        std::string removable;
     };
 
     // Worker thread. Ends every path with finish().
@@ -57,18 +57,23 @@ class UpdateAssistant {
 
     // True once the host is gone; false when it is still there at the deadline.
     bool waitForHost(double deadline);
-    std::optional<StepFailure> copyToStaging(const std::string& staging);
-    std::optional<StepFailure> swapIn(const std::string& staging, const std::string& previous);
-    std::optional<StepFailure> moveAsideThenIn(const std::string& staging,
+    // Why the target must not be replaced, or nothing.
+    std::optional<std::string> refusalOfTarget();
+    bool leftoversExist(const std::string& staging, const std::string& previous);
+    std::optional<StepFailure> copyToStaging(const std::string& source, const std::string& staging);
+    std::optional<StepFailure> makeReady(const std::string& staging, std::string& ready);
+    std::optional<StepFailure> swapIn(const std::string& ready, const std::string& previous);
+    std::optional<StepFailure> moveAsideThenIn(const std::string& ready,
                                                const std::string& previous);
     std::optional<StepFailure> reopen();
-    void failInstall(const std::string& staging, const StepFailure& failure);
+    void failInstall(const StepFailure& failure);
 
     std::unique_ptr<StatusCard> card_;
     std::string target_;
     std::string source_;
     int32_t parentID_;
     std::string log_;
+    std::string workingDirectory_;
     InstallOperations& operations_;
     MainLoop& mainLoop_;
     ChildPrograms programs_;

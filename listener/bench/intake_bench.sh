@@ -2,6 +2,8 @@
 # Measures the X11 event source on a private X server:
 #  1. key-to-line latency: XTest key sent -> line read on the listener's standard output
 #     (Google Benchmark, 2000 presses per case; goal: median at most 1 ms);
+#     and the time from the reader closing standard output to the listener's exit (goal: at
+#     most 100 ms);
 #  2. idle cost: the listener's CPU time and wake-ups over an idle minute (goal: 0).
 #   listener/bench/intake_bench.sh [BUILD-DIR] [IDLE-SECONDS]
 # BUILD-DIR defaults to build/release (configured here with RelWithDebInfo when missing).

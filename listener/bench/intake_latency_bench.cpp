@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <sys/wait.h>
 
 namespace {
 
@@ -76,6 +77,35 @@ void BM_KeyedBindingWithheld(benchmark::State& state) {
     measure(state, {"--bindings", bindings}, xkey::control, xkey::a, "speak");
 }
 
+// The time from the reader closing the listener's standard output to the listener's exit,
+// with nothing pressed in between (goal: at most 100 ms).
+void BM_OrphanedListenerExit(benchmark::State& state) {
+    std::vector<double> samples;
+    for (auto _ : state) {
+        ListenerProcess listener(listenerPath, {});
+        if (listener.nextErrorLine() != "ready: event tap") {
+            state.SkipWithError("the listener did not start");
+            break;
+        }
+        const auto closed = std::chrono::steady_clock::now();
+        listener.closeOutput();
+        const std::optional<int> status = listener.waitExit(10s);
+        const auto ended = std::chrono::steady_clock::now();
+        if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
+            state.SkipWithError("the listener did not exit with status 0");
+            break;
+        }
+        const double seconds = std::chrono::duration<double>(ended - closed).count();
+        state.SetIterationTime(seconds);
+        samples.push_back(seconds * 1e3);
+    }
+    if (samples.empty()) return;
+    std::sort(samples.begin(), samples.end());
+    state.counters["median_ms"] = samples[samples.size() / 2];
+    state.counters["max_ms"] = samples.back();
+}
+
+BENCHMARK(BM_OrphanedListenerExit)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefaultSpeakChord)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeyedBindingWithheld)
     ->UseManualTime()

@@ -50,16 +50,16 @@ INSTANTIATE_TEST_SUITE_P(Caps, RestoreCaps, ::testing::ValuesIn(kCases),
 using RestoreCapsModes = ListenerTest;
 
 TEST_F(RestoreCapsModes, NoConnectionFailsWithoutPlatformCalls) {
-    hidConnection = nullptr;
+    listener.hidConnection = nullptr;
     EXPECT_FALSE(restoreCaps(true));
     EXPECT_FALSE(restoreCaps(false));
 }
 
 TEST_F(RestoreCapsModes, SelfTestRecordsInsteadOfRestoring) {
-    selfTesting = true;
+    listener.selfTesting = true;
     EXPECT_TRUE(restoreCaps(false));
     EXPECT_TRUE(restoreCaps(true));
-    EXPECT_EQ(restoredStates, (std::vector<bool>{false, true}));
+    EXPECT_EQ(listener.restoredStates, (std::vector<bool>{false, true}));
     EXPECT_TRUE(lock.calls.empty());
 }
 

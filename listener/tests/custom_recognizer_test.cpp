@@ -129,8 +129,8 @@ class CustomScenario : public ListenerTest, public ::testing::WithParamInterface
 
 TEST_P(CustomScenario, LinesAndWithholding) {
     const Scenario& scenario = GetParam();
-    bindings = scenario.bindings;
-    recording = scenario.record;
+    listener.bindings = scenario.bindings;
+    listener.recording = scenario.record;
     for (size_t i = 0; i < scenario.steps.size(); ++i) {
         const Step& step = scenario.steps[i];
         SCOPED_TRACE("step " + std::to_string(i + 1));
@@ -149,17 +149,17 @@ INSTANTIATE_TEST_SUITE_P(Custom, CustomScenario, ::testing::ValuesIn(kScenarios)
 using CustomCaps = ListenerTest;
 
 TEST_F(CustomCaps, FailedRestoreSwallowsSilentlyAndKeepsState) {
-    hidConnection = nullptr;
-    bindings["translate"] = kFnCaps;
-    capsLock = false;
+    listener.hidConnection = nullptr;
+    listener.bindings["translate"] = kFnCaps;
+    listener.capsLock = false;
     EXPECT_TRUE(consider(12, 57, 0x810000));
     EXPECT_TRUE(fakeStreams.outLines.empty());
     EXPECT_TRUE(fakeStreams.errLines.empty());
-    EXPECT_TRUE(customArmed.empty()) << "no binding is looked at";
+    EXPECT_TRUE(listener.customArmed.empty()) << "no binding is looked at";
 }
 
 TEST_F(CustomCaps, CapsBindingRestoresEveryEventOfTheHold) {
-    bindings["translate"] = kFnCaps;
+    listener.bindings["translate"] = kFnCaps;
     lock.locked = true; // each press toggles the lock; the restore puts it back
     EXPECT_TRUE(consider(12, 57, 0x810000));
     EXPECT_FALSE(lock.locked);
@@ -167,22 +167,22 @@ TEST_F(CustomCaps, CapsBindingRestoresEveryEventOfTheHold) {
     EXPECT_TRUE(consider(12, 57, 0x810000));
     EXPECT_FALSE(lock.locked);
     EXPECT_EQ(fakeStreams.outLines, std::vector<std::string>{"translate\n"});
-    EXPECT_FALSE(capsLock) << "frozen while fn is held";
+    EXPECT_FALSE(listener.capsLock) << "frozen while fn is held";
 }
 
 TEST_F(CustomCaps, RecordingIgnoresLoadedBindings) {
-    bindings["read"] = kControlA;
-    recording = true;
+    listener.bindings["read"] = kControlA;
+    listener.recording = true;
     EXPECT_TRUE(consider(10, 0, 0x40000, "a"));
     ASSERT_EQ(fakeStreams.outLines.size(), 1u);
     EXPECT_EQ(fakeStreams.outLines[0].rfind("record:", 0), 0u);
 }
 
 TEST_F(CustomCaps, InvalidUtf8LabelDropsOnlyThatReport) {
-    recording = true;
+    listener.recording = true;
     EXPECT_TRUE(consider(10, 0, 0x100000, "\xff"));
     EXPECT_TRUE(fakeStreams.outLines.empty());
-    EXPECT_EQ(recordingWeight, 11);
+    EXPECT_EQ(listener.recordingWeight, 11);
 }
 
 } // namespace

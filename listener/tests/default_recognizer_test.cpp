@@ -85,27 +85,29 @@ class DefaultScenario : public ListenerTest, public ::testing::WithParamInterfac
 
 TEST_P(DefaultScenario, ActionsRestoresAndState) {
     const Scenario& scenario = GetParam();
-    selfTesting = true;
-    optionAlias = scenario.alias;
-    capsLock = scenario.capsAtStart;
+    listener.selfTesting = true;
+    listener.optionAlias = scenario.alias;
+    listener.capsLock = scenario.capsAtStart;
     for (size_t i = 0; i < scenario.steps.size(); ++i) {
         const Step& step = scenario.steps[i];
         SCOPED_TRACE("step " + std::to_string(i + 1));
-        const auto actionsBefore = observed.size();
-        const auto restoresBefore = restoredStates.size();
+        const auto actionsBefore = listener.observed.size();
+        const auto restoresBefore = listener.restoredStates.size();
         EXPECT_EQ(consider(step.type, step.key, step.flags), step.withheld);
-        EXPECT_EQ(std::vector<std::string>(observed.begin() + actionsBefore, observed.end()),
+        EXPECT_EQ(std::vector<std::string>(listener.observed.begin() + actionsBefore,
+                                           listener.observed.end()),
                   step.actions);
-        EXPECT_EQ(std::vector<bool>(restoredStates.begin() + restoresBefore, restoredStates.end()),
+        EXPECT_EQ(std::vector<bool>(listener.restoredStates.begin() + restoresBefore,
+                                    listener.restoredStates.end()),
                   step.restores);
         if (step.capsLockAfter) {
-            EXPECT_EQ(capsLock, *step.capsLockAfter);
+            EXPECT_EQ(listener.capsLock, *step.capsLockAfter);
         }
         if (step.armedAfter) {
-            EXPECT_EQ(translateArmed, *step.armedAfter);
+            EXPECT_EQ(listener.translateArmed, *step.armedAfter);
         }
         if (step.globeAfter) {
-            EXPECT_EQ(globeDown, *step.globeAfter);
+            EXPECT_EQ(listener.globeDown, *step.globeAfter);
         }
     }
     EXPECT_TRUE(fakeStreams.outLines.empty()) << "self-test mode writes nothing";
@@ -132,24 +134,24 @@ TEST_F(DefaultOutput, RestorePutsToggledCapsBack) {
 }
 
 TEST_F(DefaultOutput, FailedRestoreReportsOnStandardErrorEveryTime) {
-    hidConnection = nullptr;
+    listener.hidConnection = nullptr;
     const std::string message = "Caps Lock preservation unavailable; translation not started\n";
     ASSERT_EQ(message.size(), 60u);
     EXPECT_TRUE(consider(12, 57, 0x810000));
-    EXPECT_TRUE(translateArmed);
+    EXPECT_TRUE(listener.translateArmed);
     EXPECT_TRUE(consider(12, 57, 0x810000));
     EXPECT_TRUE(fakeStreams.outLines.empty());
     EXPECT_EQ(fakeStreams.errLines, (std::vector<std::string>{message, message}));
 }
 
 TEST_F(DefaultOutput, BindingsHandEventsToCustomRecognizerAfterGlobeTracking) {
-    bindings["other"] = Binding{false, true, false, false, false, 0, "A"};
+    listener.bindings["other"] = Binding{false, true, false, false, false, 0, "A"};
     EXPECT_FALSE(consider(12, 63, 0x800000));
-    EXPECT_TRUE(globeDown);
+    EXPECT_TRUE(listener.globeDown);
     // The default chord is no longer in force.
     EXPECT_FALSE(consider(12, 59, 0x840000));
     EXPECT_TRUE(fakeStreams.outLines.empty());
-    EXPECT_FALSE(fnCmdArmed);
+    EXPECT_FALSE(listener.fnCmdArmed);
 }
 
 } // namespace

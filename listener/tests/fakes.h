@@ -42,14 +42,11 @@ class FakeLockState final : public LockState {
 class ListenerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        resetListenerState();
-        streams = &fakeStreams;
-        hidConnection = &lock;
+        listener = ListenerState{};
+        listener.output = &fakeStreams;
+        listener.hidConnection = &lock;
     }
-    void TearDown() override {
-        streams = &processStreams();
-        resetListenerState();
-    }
+    void TearDown() override { listener = ListenerState{}; }
     RecordingStreams fakeStreams;
     FakeLockState lock;
 };

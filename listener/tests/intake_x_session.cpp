@@ -117,9 +117,14 @@ std::optional<int> ListenerProcess::waitExit(std::chrono::milliseconds timeout) 
             pid_ = -1;
             return status;
         }
-        usleep(10000);
+        usleep(1000); // fine enough to time an exit
     } while (millisecondsLeft(deadline) > 0);
     return std::nullopt;
+}
+
+void ListenerProcess::closeOutput() {
+    if (out_ >= 0) close(out_);
+    out_ = -1;
 }
 
 int ListenerProcess::stop() {
@@ -191,6 +196,12 @@ bool XSession::mapToFn(unsigned keyCode) {
     return now == kXF86Fn || XKeysymToKeycode(display_, kXF86Fn) == keyCode;
 }
 
+void XSession::grabKey(unsigned keyCode) {
+    XGrabKey(display_, static_cast<int>(keyCode), AnyModifier, DefaultRootWindow(display_), False,
+             GrabModeAsync, GrabModeAsync);
+    XSync(display_, False);
+}
+
 FocusWindow::FocusWindow() {
     display_ = XOpenDisplay(nullptr);
     if (!display_) return;
@@ -209,6 +220,16 @@ FocusWindow::FocusWindow() {
 
 FocusWindow::~FocusWindow() {
     if (display_) XCloseDisplay(display_);
+}
+
+std::vector<unsigned> FocusWindow::pressesSoFar() {
+    std::vector<unsigned> presses;
+    while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == KeyPress) presses.push_back(event.xkey.keycode);
+    }
+    return presses;
 }
 
 std::optional<std::vector<unsigned>> FocusWindow::pressesUntil(unsigned sentinel,

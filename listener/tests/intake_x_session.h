@@ -37,6 +37,8 @@ class ListenerProcess {
     std::optional<std::string> nextLine(std::chrono::milliseconds timeout = 30s);
     // Everything on standard error so far.
     std::string errors();
+    // Closes the reading end of standard output, as a reader that goes away does.
+    void closeOutput();
     // Ends the process (SIGTERM, then SIGKILL) and gives its wait status.
     int stop();
     // Waits for the process to end by itself; gives its wait status, or none at time-out.
@@ -74,6 +76,9 @@ class XSession {
     bool capsLocked();
     // Maps the key code to the XF86Fn keysym, as `xmodmap -e 'keycode 200 = XF86Fn'` does.
     bool mapToFn(unsigned keyCode);
+    // Holds a passive grab of the key under any modifiers, as another program would; it lasts
+    // until the session ends.
+    void grabKey(unsigned keyCode);
 
   private:
     _XDisplay* display_ = nullptr;
@@ -94,6 +99,8 @@ class FocusWindow {
     // or none when it does not come in time.
     std::optional<std::vector<unsigned>> pressesUntil(unsigned sentinel,
                                                       std::chrono::milliseconds timeout = 30s);
+    // The key codes pressed in the window that have arrived by now, without waiting.
+    std::vector<unsigned> pressesSoFar();
 
   private:
     _XDisplay* display_ = nullptr;

@@ -15,12 +15,12 @@ class XkbLockState : public ::testing::Test {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
         connection = openLockState();
         ASSERT_NE(connection, nullptr) << "the display has no XKB";
-        resetListenerState();
-        hidConnection = connection.get();
+        listener = ListenerState{};
+        listener.hidConnection = connection.get();
     }
     void TearDown() override {
         if (connection) connection->setCapsLocked(false);
-        resetListenerState();
+        listener = ListenerState{};
     }
     std::unique_ptr<LockState> connection;
 };

@@ -62,9 +62,9 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, ReadOptions, ::testing::ValuesIn(kOptions)
 class SelfTest : public ListenerTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(SelfTest, PassesWithAndWithoutAlias) {
-    selfTesting = true;
-    optionAlias = GetParam();
-    capsLock = true; // the machine's state at start-up does not matter
+    listener.selfTesting = true;
+    listener.optionAlias = GetParam();
+    listener.capsLock = true; // the machine's state at start-up does not matter
     EXPECT_TRUE(selfTestPasses());
     EXPECT_TRUE(fakeStreams.outLines.empty());
     EXPECT_TRUE(lock.calls.empty()) << "no lock-state call in self-test mode";
@@ -73,15 +73,15 @@ TEST_P(SelfTest, PassesWithAndWithoutAlias) {
 INSTANTIATE_TEST_SUITE_P(Alias, SelfTest, ::testing::Bool());
 
 TEST_F(ListenerTest, SelfTestFailsInRecordingMode) {
-    selfTesting = true;
-    recording = true;
+    listener.selfTesting = true;
+    listener.recording = true;
     EXPECT_FALSE(selfTestPasses());
     EXPECT_FALSE(fakeStreams.outLines.empty()) << "recording writes record lines instead";
 }
 
 TEST_F(ListenerTest, SelfTestIgnoresLoadedBindings) {
-    selfTesting = true;
-    bindings["read"] = Binding{false, true, false, false, false, 0, "A"};
+    listener.selfTesting = true;
+    listener.bindings["read"] = Binding{false, true, false, false, false, 0, "A"};
     EXPECT_TRUE(selfTestPasses());
 }
 

@@ -72,63 +72,64 @@ class RestoreChecker {
 class RecognizerProperties : public ListenerTest, public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(RecognizerProperties, DefaultSpeaksOncePerPressAndRestoresTheHeldState) {
-    selfTesting = true;
+    listener.selfTesting = true;
     EventSource source(GetParam());
     GlobeModel globe;
-    RestoreChecker restores(capsLock, true);
+    RestoreChecker restores(listener.capsLock, true);
     bool chordWasHeld = false;
     int speaksThisPress = 0;
     for (int i = 0; i < kEvents; ++i) {
         const Event e = source.next();
         globe.see(e);
-        const size_t restoresBefore = restoredStates.size();
-        const size_t actionsBefore = observed.size();
+        const size_t restoresBefore = listener.restoredStates.size();
+        const size_t actionsBefore = listener.observed.size();
         consider(e.type, e.key, e.flags, e.label);
 
         const bool chordHeld =
             (e.flags & 0x40000) && globe.fn(e.flags) && !(e.flags & (0x20000 | 0x80000 | 0x100000));
         if (!chordHeld || !chordWasHeld) speaksThisPress = 0;
         chordWasHeld = chordHeld;
-        for (size_t a = actionsBefore; a < observed.size(); ++a) {
-            if (observed[a] == "speak") {
+        for (size_t a = actionsBefore; a < listener.observed.size(); ++a) {
+            if (listener.observed[a] == "speak") {
                 ASSERT_LE(++speaksThisPress, 1) << "event " << i;
             }
         }
-        restores.after(e, globe.fn(e.flags),
-                       {restoredStates.begin() + restoresBefore, restoredStates.end()});
+        restores.after(
+            e, globe.fn(e.flags),
+            {listener.restoredStates.begin() + restoresBefore, listener.restoredStates.end()});
         if (HasFatalFailure()) return;
         // Keep memory flat: only the entries of this event matter.
-        observed.clear();
-        restoredStates.clear();
+        listener.observed.clear();
+        listener.restoredStates.clear();
     }
 }
 
 TEST_P(RecognizerProperties, BindingsRestoreTheHeldStateAndSpeakOncePerMatch) {
-    selfTesting = true;
-    bindings = {{"read", Binding{true, false, true, false, false, std::nullopt, ""}},
-                {"translate", Binding{true, false, false, false, false, 57, "Caps Lock"}}};
+    listener.selfTesting = true;
+    listener.bindings = {{"read", Binding{true, false, true, false, false, std::nullopt, ""}},
+                         {"translate", Binding{true, false, false, false, false, 57, "Caps Lock"}}};
     EventSource source(GetParam() + 1000);
     GlobeModel globe;
-    RestoreChecker restores(capsLock, false);
+    RestoreChecker restores(listener.capsLock, false);
     bool mismatchSinceSpeak = true;
     for (int i = 0; i < kEvents; ++i) {
         const Event e = source.next();
         globe.see(e);
-        globeDown = globe.down; // what consider() does before handing the event over
+        listener.globeDown = globe.down; // what consider() does before handing the event over
         customConsider(e.type, e.key, e.flags, e.label);
 
         const uint64_t mods = e.flags & (0x20000 | 0x40000 | 0x80000 | 0x100000);
         const bool matches = globe.fn(e.flags) && mods == 0x80000;
-        for (const auto& action : observed) {
+        for (const auto& action : listener.observed) {
             if (action != "speak") continue;
             ASSERT_TRUE(mismatchSinceSpeak) << "second speak without a release, event " << i;
             mismatchSinceSpeak = false;
         }
         if (!matches) mismatchSinceSpeak = true;
-        restores.after(e, globe.fn(e.flags), restoredStates);
+        restores.after(e, globe.fn(e.flags), listener.restoredStates);
         if (HasFatalFailure()) return;
-        observed.clear();
-        restoredStates.clear();
+        listener.observed.clear();
+        listener.restoredStates.clear();
     }
 }
 
@@ -141,7 +142,7 @@ int64_t weightOf(const std::string& line) {
 }
 
 TEST_P(RecognizerProperties, RecordWeightsNeverDecrease) {
-    recording = true;
+    listener.recording = true;
     EventSource source(GetParam() + 2000);
     int64_t lastWeight = 0;
     size_t reports = 0;
@@ -160,7 +161,7 @@ TEST_P(RecognizerProperties, RecordWeightsNeverDecrease) {
         fakeStreams.outLines.clear();
     }
     EXPECT_GT(reports, 0u);
-    EXPECT_EQ(lastWeight, recordingWeight);
+    EXPECT_EQ(lastWeight, listener.recordingWeight);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RecognizerProperties, ::testing::Values(1u, 2u));

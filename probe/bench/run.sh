@@ -14,9 +14,30 @@ libatspi=$build/probe/bench/probe_libatspi_bench
 app=$build/probe/tests/probe_text_app
 out=$(mktemp -d "${TMPDIR:-/tmp}/probe-bench.XXXXXX")
 app_pid=""
+background=()
 cleanup() {
     if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null; fi
+    stop_background
     rm -rf "$out"
+}
+
+# Windows that are open but not focused, each an application on the accessibility bus.
+start_background() {
+    local i hold
+    # The windows quit when their standard input closes; a fifo held open here keeps them.
+    mkfifo "$out/hold"
+    exec {hold}<>"$out/hold"
+    for i in $(seq "$1"); do
+        "$app" --text "background $i" --end -1 --left $((150 + 10 * i)) <&$hold >/dev/null 2>&1 &
+        background+=($!)
+    done
+    sleep 3
+}
+
+stop_background() {
+    local pid
+    for pid in "${background[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    background=()
 }
 trap cleanup EXIT
 
@@ -59,6 +80,14 @@ measure "probe, small window" "$probe"
 [ -x "$libatspi" ] && measure "libatspi client, small window" "$libatspi"
 echo "  output: $("$probe")"
 stop_app
+
+start_background 19
+start_app
+measure "probe, 20 applications" "$probe"
+[ -x "$libatspi" ] && measure "libatspi client, 20 applications" "$libatspi" 20
+echo "  output: $("$probe")"
+stop_app
+stop_background
 
 start_app --extra 6000
 measure "probe, 6000 extra objects" "$probe"

@@ -10,11 +10,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -267,6 +269,57 @@ TEST(ProbeEndToEnd, FrozenApplicationDoesNotHoldTheProbe) {
     EXPECT_EQ(run.json, R"({"trusted":true})");
 }
 
+TEST(ProbeEndToEnd, StoppedBackgroundApplicationsDoNotHideTheFocusedOne) {
+    std::vector<std::unique_ptr<TextApp>> background;
+    for (int i = 0; i < 4; ++i) {
+        background.push_back(std::make_unique<TextApp>(
+            std::vector<std::string>{"--text", "background " + std::to_string(i), "--end", "-1",
+                                     "--left", std::to_string(200 + 40 * i)}));
+        ASSERT_TRUE(background.back()->ready());
+    }
+    // Started last, it takes the keyboard focus from the others.
+    TextApp focused({"--text", "Hello world", "--start", "6", "--end", "11"});
+    ASSERT_TRUE(focused.ready());
+    ASSERT_EQ(probeSelectionOf(focused)["text"], "world");
+    for (auto& app : background)
+        kill(app->pid(), SIGSTOP);
+    // With the display the window's process names the application; without it every
+    // application's frames are asked at once, the stopped ones until their calls time out.
+    std::vector<ProbeRun> runs;
+    for (const char* unset : {"AT_SPI_BUS_ADDRESS", "DISPLAY"}) {
+        auto started = Clock::now();
+        runs.push_back(runProbe({unset}));
+        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+        RecordProperty(std::string("probe_ms_without_") + unset, static_cast<int>(took.count()));
+    }
+    for (auto& app : background)
+        kill(app->pid(), SIGCONT);
+    for (const ProbeRun& run : runs) {
+        EXPECT_EQ(run.status, 0);
+        Json out = Json::parse(run.json, nullptr, false);
+        EXPECT_EQ(out["text"], "world") << run.json;
+        EXPECT_EQ(out["selectedLength"], 5);
+        expectInWindow(out);
+    }
+}
+
+TEST(ProbeEndToEnd, PasswordFieldGivesNeitherTextNorLength) {
+    TextApp app({"--text", "secret", "--start", "0", "--end", "6", "--password"});
+    ASSERT_TRUE(app.ready());
+    // Without text or length, the box tells when the probe has found the window.
+    Json out;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        ProbeRun run = runProbe();
+        out = Json::parse(run.json, nullptr, false);
+        if (out.is_object() && hasBox(out)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(out["trusted"], true);
+    EXPECT_FALSE(out.contains("text")) << out;
+    EXPECT_FALSE(out.contains("selectedLength")) << out;
+    expectInWindow(out);
+}
+
 // Pids of this process's children that are still alive (orphans land here as well).
 std::vector<pid_t> livingChildren() {
     std::vector<pid_t> pids;
@@ -302,6 +355,46 @@ TEST(ProbeEndToEnd, AutolaunchAddressIsNotUsed) {
     EXPECT_EQ(run.json, R"({"trusted":false})");
 }
 
+// A Unix socket that takes connections but never answers; removed when destroyed.
+class SilentSocket {
+  public:
+    explicit SilentSocket(std::string path) : path_(std::move(path)) {
+        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof address.sun_path - 1);
+        listening_ = fd_ >= 0 &&
+                     bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     listen(fd_, 4) == 0;
+    }
+    ~SilentSocket() {
+        if (fd_ >= 0) close(fd_);
+        unlink(path_.c_str());
+    }
+    bool listening() const { return listening_; }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    bool listening_ = false;
+};
+
+TEST(ProbeEndToEnd, SilentDisplayLeavesTheBusSearchWorking) {
+    TextApp app({"--text", "Hello world", "--start", "0", "--end", "5"});
+    ASSERT_TRUE(app.ready());
+    ASSERT_TRUE(probeSelectionOf(app).contains("selectedLength"));
+    // A display that is grabbed by another client, or frozen, accepts and never answers.
+    int display = 900 + getpid() % 5000;
+    mkdir("/tmp/.X11-unix", 01777);
+    SilentSocket silent("/tmp/.X11-unix/X" + std::to_string(display));
+    ASSERT_TRUE(silent.listening());
+    ProbeRun run = runProbe({"DISPLAY=:" + std::to_string(display)});
+    EXPECT_EQ(run.status, 0) << "the probe had to be killed";
+    Json out = Json::parse(run.json, nullptr, false);
+    // Without the window's process the application marking its frame active is read.
+    EXPECT_EQ(out["text"], "Hello") << run.json;
+}
+
 TEST(ProbeEndToEnd, SilentSessionBusIsNotTrusted) {
     // A socket that takes connections but never answers, as a frozen bus would.
     std::string path = "/tmp/probe-e2e-silent-" + std::to_string(getpid());
@@ -312,7 +405,9 @@ TEST(ProbeEndToEnd, SilentSessionBusIsNotTrusted) {
     path.copy(address.sun_path, sizeof address.sun_path - 1);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 4), 0);
-    ProbeRun run = runProbe({"DBUS_SESSION_BUS_ADDRESS=unix:path=" + path, "AT_SPI_BUS_ADDRESS"});
+    // Without a display the accessibility bus can only be learnt from the session bus.
+    ProbeRun run =
+        runProbe({"DBUS_SESSION_BUS_ADDRESS=unix:path=" + path, "AT_SPI_BUS_ADDRESS", "DISPLAY"});
     close(listener);
     unlink(path.c_str());
     EXPECT_EQ(run.status, 0) << "the probe had to be killed";

@@ -1,9 +1,10 @@
 /* A GTK 3 window with one focused entry or text view holding a selection set in code.
  * Prints "ready" on standard output once its window has the focus and the selection is set;
- * quits on SIGTERM or SIGINT and when its standard input closes.
+ * quits on SIGTERM or SIGINT and, when its standard input is a pipe or socket, when that closes
+ * (started as an application, with /dev/null there, it stays until it is ended).
  *
  *   probe_text_app [--view entry|text] [--text TEXT] [--repeat N] [--start N] [--end N]
- *                  [--extra N] [--left X] [--top Y]
+ *                  [--extra N] [--left X] [--top Y] [--password] [--title TITLE]
  * Offsets are in characters; --end -1 means the end of the text. --extra adds N labels, each
  * an accessible object, for measuring a large application. */
 
@@ -11,6 +12,7 @@
 #include <gtk/gtk.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 static gchar* view_kind = NULL;
 static gchar* text = NULL;
@@ -20,6 +22,8 @@ static gint end = 0;
 static gint extra = 0;
 static gint left = 100;
 static gint top = 80;
+static gboolean password = FALSE;
+static gchar* title = NULL;
 
 static GOptionEntry options[] = {
     {"view", 0, 0, G_OPTION_ARG_STRING, &view_kind, "entry (default) or text", "KIND"},
@@ -30,6 +34,8 @@ static GOptionEntry options[] = {
     {"extra", 0, 0, G_OPTION_ARG_INT, &extra, "number of extra labels", "N"},
     {"left", 0, 0, G_OPTION_ARG_INT, &left, "window position on the screen (default 100)", "X"},
     {"top", 0, 0, G_OPTION_ARG_INT, &top, "window position on the screen (default 80)", "Y"},
+    {"password", 0, 0, G_OPTION_ARG_NONE, &password, "the entry hides its text", NULL},
+    {"title", 0, 0, G_OPTION_ARG_STRING, &title, "window title (default: Selection test)", "TITLE"},
     {NULL, 0, 0, 0, NULL, NULL, NULL}};
 
 static GtkWidget* editor = NULL;
@@ -103,6 +109,7 @@ static GtkWidget* make_editor(const gchar* content) {
     }
     editor = gtk_entry_new();
     gtk_entry_set_text(GTK_ENTRY(editor), content);
+    gtk_entry_set_visibility(GTK_ENTRY(editor), !password);
     return editor;
 }
 
@@ -129,7 +136,7 @@ int main(int argc, char** argv) {
     if (end < 0) end = (gint)g_utf8_strlen(content, -1);
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(window), "Selection test");
+    gtk_window_set_title(GTK_WINDOW(window), title ? title : "Selection test");
     gtk_window_set_default_size(GTK_WINDOW(window), 640, 400);
     /* Without a window manager the requested position is where the window appears. */
     gtk_window_move(GTK_WINDOW(window), left, top);
@@ -145,12 +152,17 @@ int main(int argc, char** argv) {
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
     g_unix_signal_add(SIGTERM, on_signal, NULL);
     g_unix_signal_add(SIGINT, on_signal, NULL);
-    GIOChannel* input = g_io_channel_unix_new(0);
-    g_io_channel_set_encoding(input, NULL, NULL);
-    g_io_add_watch(input, G_IO_IN | G_IO_HUP | G_IO_ERR, on_input, NULL);
+    struct stat input_kind;
+    GIOChannel* input = NULL;
+    if (fstat(0, &input_kind) == 0 &&
+        (S_ISFIFO(input_kind.st_mode) || S_ISSOCK(input_kind.st_mode))) {
+        input = g_io_channel_unix_new(0);
+        g_io_channel_set_encoding(input, NULL, NULL);
+        g_io_add_watch(input, G_IO_IN | G_IO_HUP | G_IO_ERR, on_input, NULL);
+    }
 
     gtk_widget_show_all(window);
     gtk_main();
-    g_io_channel_unref(input);
+    if (input) g_io_channel_unref(input);
     return 0;
 }

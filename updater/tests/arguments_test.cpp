@@ -2,6 +2,7 @@
 #include "arguments.h"
 
 #include <gtest/gtest.h>
+#include <new>
 
 namespace {
 
@@ -78,6 +79,25 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{".", "/wd", "/wd"}, PathCase{"", "/wd", "/wd"},
                       PathCase{"-n app", "/wd", "/wd/-n app"},
                       PathCase{"a\nb \"c\" \xc3\xa9", "/wd", "/wd/a\nb \"c\" \xc3\xa9"},
-                      PathCase{"app", "/", "/app"}, PathCase{"app", ".", "./app"}));
+                      PathCase{"app", "/", "/app"}, PathCase{"app", ".", "./app"},
+                      // Absolute paths are normalised exactly as relative ones.
+                      PathCase{"/Apps/Orlavo.app/.", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/Apps/Orlavo.app/./", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/Apps/./Orlavo.app", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/Apps//Orlavo.app", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/Apps/x/../Orlavo.app", "/wd", "/Apps/Orlavo.app"},
+                      PathCase{"/Apps/Orlavo.app/..", "/wd", "/Apps"}, PathCase{"/..", "/wd", "/"},
+                      PathCase{"/.", "/wd", "/"}, PathCase{"//", "/wd", "/"},
+                      PathCase{"a//b/", "/wd", "/wd/a/b"}));
+
+TEST(ExitStatus, IsTheBodysOwnWhenItReturns) {
+    EXPECT_EQ(exitStatusOf([] { return 0; }), 0);
+}
+
+// The assistant's statuses are 0 and 2; an exception after the count check is not a third one.
+TEST(ExitStatus, IsZeroWhenAnExceptionEscapes) {
+    EXPECT_EQ(exitStatusOf([]() -> int { throw std::bad_alloc(); }), 0);
+    EXPECT_EQ(exitStatusOf([]() -> int { throw 42; }), 0);
+}
 
 } // namespace

@@ -1,11 +1,14 @@
 // The GTK card in this process, on the private X server that the test runs under. The widgets
 // are found through GTK itself (toplevel list, widget names), not through the card's insides.
+#include "card_bar_gtk.h"
 #include "status_card.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -160,6 +163,73 @@ TEST_F(GtkCardTest, LabelsUseTheCardFontsInPixels) {
         pango_font_description_free(font);
     }
 }
+
+// The bar in pixels, over a whole sweep: how far a pixel may move away from the card colour is
+// bounded by how much of it the rounded track covers, so the segment never shows outside the
+// track's round ends.
+class CardBar : public testing::TestWithParam<card::Appearance> {
+  protected:
+    static constexpr int width = 322, height = 5;
+
+    struct Image {
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        ~Image() { cairo_surface_destroy(surface); }
+        // One channel (0 blue, 1 green, 2 red, 3 alpha) of a pixel, 0 to 255.
+        int at(int x, int y, int channel) const {
+            cairo_surface_flush(surface);
+            const unsigned char* row =
+                cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+            return row[x * 4 + channel];
+        }
+    };
+};
+
+TEST_P(CardBar, SegmentStaysInsideTheRoundedTrack) {
+    const card::ColourSet colours = card::colours(GetParam());
+    // How much of each pixel the track covers: its shape alone, opaque on transparent.
+    Image track;
+    cairo_t* cr = cairo_create(track.surface);
+    card::ColourSet white = colours;
+    white.border = white.secondary = card::Rgb{1, 1, 1};
+    drawCardBar(cr, width, height, 0.0, white);
+    cairo_destroy(cr);
+
+    const card::Rgb background = colours.card;
+    const double reach[3] = {std::max(std::abs(colours.border.blue - background.blue),
+                                      std::abs(colours.secondary.blue - background.blue)),
+                             std::max(std::abs(colours.border.green - background.green),
+                                      std::abs(colours.secondary.green - background.green)),
+                             std::max(std::abs(colours.border.red - background.red),
+                                      std::abs(colours.secondary.red - background.red))};
+    const double card[3] = {background.blue * 255, background.green * 255, background.red * 255};
+    int segmentAtAnEnd = 0;
+    for (int step = 0; step <= 120; ++step) {
+        Image bar;
+        cr = cairo_create(bar.surface);
+        cairo_set_source_rgb(cr, background.red, background.green, background.blue);
+        cairo_paint(cr);
+        drawCardBar(cr, width, height, step / 120.0, colours);
+        cairo_destroy(cr);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const double coverage = track.at(x, y, 3) / 255.0;
+                for (int channel = 0; channel < 3; ++channel) {
+                    const double moved = std::abs(bar.at(x, y, channel) - card[channel]);
+                    ASSERT_LE(moved, coverage * reach[channel] * 255 + 2)
+                        << "phase " << step / 120.0 << " at " << x << "," << y;
+                }
+            }
+        }
+        // The sweep does reach both ends: the middle of an end shows the segment colour.
+        const int red = static_cast<int>(std::lround(colours.secondary.red * 255));
+        if (std::abs(bar.at(1, 2, 2) - red) <= 2 || std::abs(bar.at(width - 2, 2, 2) - red) <= 2)
+            ++segmentAtAnEnd;
+    }
+    EXPECT_GT(segmentAtAnEnd, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Appearances, CardBar,
+                         testing::Values(card::Appearance::light, card::Appearance::dark));
 
 TEST(NoDisplay, GivesNoPlatformCard) {
     if (std::getenv("DISPLAY")) GTEST_SKIP() << "a display is set; this case runs without one";

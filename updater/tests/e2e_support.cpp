@@ -7,8 +7,12 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -16,8 +20,12 @@
 namespace fs = std::filesystem;
 extern char** environ;
 
+namespace {
+constexpr uid_t unprivilegedId = 65534;
+}
+
 Child Child::start(const std::vector<std::string>& args, const std::string& workingDirectory,
-                   const std::map<std::string, std::string>& variables) {
+                   const std::map<std::string, std::string>& variables, bool unprivileged) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
@@ -44,7 +52,11 @@ Child Child::start(const std::vector<std::string>& args, const std::string& work
         envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
     const pid_t pid = fork();
+    const bool dropRoot = unprivileged && geteuid() == 0;
     if (pid == 0) {
+        if (dropRoot && (setgroups(0, nullptr) != 0 || setgid(unprivilegedId) != 0 ||
+                         setuid(unprivilegedId) != 0))
+            _exit(126);
         if (chdir(workingDirectory.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -131,6 +143,62 @@ std::string treeDigest(const std::string& path) {
             digestBytes(digest, readText(entry.string()));
     }
     return std::to_string(entries.size()) + ":" + std::to_string(digest);
+}
+
+std::string treeManifest(const std::string& path) {
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(path, error))) return "";
+    std::vector<fs::path> entries = {path};
+    if (fs::is_directory(fs::symlink_status(path)))
+        for (const auto& entry : fs::recursive_directory_iterator(path))
+            entries.push_back(entry.path());
+    std::sort(entries.begin(), entries.end());
+    std::map<std::pair<dev_t, ino_t>, std::string> firstOfInode;
+    std::ostringstream manifest;
+    for (const fs::path& entry : entries) {
+        struct stat info {};
+        if (lstat(entry.c_str(), &info) != 0) continue;
+        const std::string relative = fs::relative(entry, path).string();
+        manifest << relative << ' ';
+        switch (info.st_mode & S_IFMT) {
+        case S_IFDIR:
+            manifest << "dir";
+            break;
+        case S_IFLNK:
+            manifest << "link " << fs::read_symlink(entry).string();
+            break;
+        case S_IFIFO:
+            manifest << "fifo";
+            break;
+        case S_IFREG: {
+            uint64_t digest = 14695981039346656037ull;
+            digestBytes(digest, readText(entry.string()));
+            manifest << "file " << info.st_size << ' ' << std::hex << digest << std::dec;
+            if (info.st_nlink > 1) {
+                const auto [found, added] =
+                    firstOfInode.try_emplace({info.st_dev, info.st_ino}, relative);
+                manifest << " linked-with " << found->second;
+            }
+            break;
+        }
+        default:
+            manifest << "other";
+            break;
+        }
+        manifest << ' ' << std::oct << (info.st_mode & 07777) << std::dec << '\n';
+    }
+    return manifest.str();
+}
+
+void handToUnprivilegedUser(const std::string& path) {
+    if (!runningAsRoot()) return;
+    lchown(path.c_str(), unprivilegedId, unprivilegedId);
+    for (const auto& entry : fs::recursive_directory_iterator(path))
+        lchown(entry.path().c_str(), unprivilegedId, unprivilegedId);
+}
+
+bool runningAsRoot() {
+    return geteuid() == 0;
 }
 
 std::vector<std::string> listNames(const std::string& directory) {

@@ -13,8 +13,11 @@ class Child {
   public:
     // Starts program with args (program path first) in the working directory, with the test's
     // environment minus any display, plus the given variables. Aborts the test on failure.
+    // With unprivileged set, a root test runs the program as the user "nobody" (65534), since
+    // root ignores the permissions that some cases are about; any other user runs as itself.
     static Child start(const std::vector<std::string>& args, const std::string& workingDirectory,
-                       const std::map<std::string, std::string>& variables = {});
+                       const std::map<std::string, std::string>& variables = {},
+                       bool unprivileged = false);
     Child(Child&& other) noexcept;
     Child& operator=(Child&&) = delete;
     ~Child();
@@ -38,6 +41,17 @@ void makeBundle(const std::string& path, const std::string& version, std::size_t
 
 // A digest of the tree's names, types, link targets and file contents; "" when nothing is there.
 std::string treeDigest(const std::string& path);
+
+// One line per entry of the tree, sorted by path: the relative path, the type, the permission
+// bits, the link target or a hash of the content, and for files with several hard links the
+// first path of their group. "" when nothing is there.
+std::string treeManifest(const std::string& path);
+
+// Gives the tree to the user that unprivileged children run as (only when the test is root).
+void handToUnprivilegedUser(const std::string& path);
+
+// True when the tests run as root, which ignores permission bits.
+bool runningAsRoot();
 
 // The names in a directory, sorted.
 std::vector<std::string> listNames(const std::string& directory);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -33,6 +34,13 @@ class FakeOperations final : public InstallOperations {
     std::deque<Exchange> exchanges; // default: done
     std::deque<std::optional<std::string>> moves; // default: success
     bool logWritable = true;
+    // Answers of resolvedPath: the mapped text, or nothing for an empty text; unmapped paths
+    // resolve to themselves.
+    std::map<std::string, std::string> resolutions;
+    std::string home = "/home/user";
+    std::string identity = "77";                     // answered by entryIdentity
+    std::deque<std::optional<std::string>> flushes;  // default: success
+    std::deque<std::optional<std::string>> removals; // default: success
 
     int probes = 0;
     int sleeps = 0;
@@ -73,7 +81,39 @@ class FakeOperations final : public InstallOperations {
         events_.push_back("move " + from + " " + to);
         return next(moves, std::optional<std::string>{});
     }
-    void removeTree(const std::string& path) override { events_.push_back("remove " + path); }
+    std::optional<std::string> resolvedPath(const std::string& path) override {
+        events_.push_back("resolve " + path);
+        const auto found = resolutions.find(path);
+        if (found == resolutions.end()) return path;
+        if (found->second.empty()) return std::nullopt;
+        return found->second;
+    }
+    std::string homeDirectory() override {
+        events_.push_back("home");
+        return home;
+    }
+    std::vector<std::string> entriesStartingWith(const std::string& pathPrefix) override {
+        events_.push_back("entries " + pathPrefix);
+        std::vector<std::string> found;
+        for (const std::string& entry : entries)
+            if (entry.starts_with(pathPrefix)) found.push_back(entry);
+        return found;
+    }
+    std::optional<std::string> entryIdentity(const std::string& path) override {
+        events_.push_back("identity " + path);
+        return identity;
+    }
+    std::optional<std::string> flushFileSystem(const std::string& path) override {
+        events_.push_back("flush " + path);
+        return next(flushes, std::optional<std::string>{});
+    }
+    void flushDirectoryOf(const std::string& path) override {
+        events_.push_back("flush names " + path);
+    }
+    std::optional<std::string> removeTree(const std::string& path) override {
+        events_.push_back("remove " + path);
+        return next(removals, std::optional<std::string>{});
+    }
     bool writeFileDurably(const std::string& path, const std::string& content) override {
         events_.push_back("write " + path + " " + content);
         return logWritable;

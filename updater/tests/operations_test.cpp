@@ -2,7 +2,9 @@
 #include "system_operations.h"
 #include "temp_dir.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,7 +75,7 @@ TEST_F(Operations, RemoveTreeRemovesLinksButNotWhatTheyPointTo) {
     writeText(dir / "outside/keep", "keep");
     writeText(dir / "tree/sub/file", "x");
     fs::create_symlink(dir / "outside", dir / "tree/sub/link");
-    ops->removeTree(dir / "tree");
+    EXPECT_EQ(ops->removeTree(dir / "tree"), std::nullopt);
     EXPECT_EQ(names(), (std::vector<std::string>{"outside"}));
     EXPECT_EQ(readText(dir / "outside/keep"), "keep");
     fs::create_symlink(dir / "outside", dir / "toplink");
@@ -172,6 +174,108 @@ TEST_F(Operations, ClockIsTheWallClock) {
     const time_t after = time(nullptr);
     EXPECT_GE(now, static_cast<double>(before));
     EXPECT_LT(now, static_cast<double>(after) + 1.0);
+}
+
+// Runs the check in a child process that has given up root (when the test is root), since root
+// ignores the permission bits these cases are about; the tree and its folder are handed to that
+// user first. True when the check returned true.
+bool asOrdinaryUser(const std::string& tree, const std::function<bool()>& check) {
+    if (geteuid() == 0) {
+        const std::string parent = fs::path(tree).parent_path().string();
+        if (lchown(parent.c_str(), 65534, 65534) != 0) return false;
+        if (lchown(tree.c_str(), 65534, 65534) != 0) return false;
+        for (const auto& entry : fs::recursive_directory_iterator(tree))
+            if (lchown(entry.path().c_str(), 65534, 65534) != 0) return false;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// A read-only folder, and one without any permission, once stopped the removal halfway.
+TEST_F(Operations, RemoveTreeGetsThroughFoldersWithoutWritePermission) {
+    writeText(dir / "tree/Contents/locked/deeper/file", "x");
+    writeText(dir / "tree/Contents/closed/file", "y");
+    writeText(dir / "tree/Contents/secret", "z");
+    fs::permissions(dir / "tree/Contents/secret", fs::perms::none);
+    fs::permissions(dir / "tree/Contents/locked/deeper", fs::perms(0555));
+    fs::permissions(dir / "tree/Contents/locked", fs::perms(0555));
+    fs::permissions(dir / "tree/Contents/closed", fs::perms::none);
+    const std::string tree = dir / "tree";
+    EXPECT_TRUE(asOrdinaryUser(tree, [&] { return ops->removeTree(tree) == std::nullopt; }));
+    EXPECT_TRUE(names().empty());
+}
+
+// A read-only folder that belongs to someone else cannot be opened up: the failure names it.
+TEST_F(Operations, RemoveTreeThatFailsSaysWhereAndWhy) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a folder to another user";
+    writeText(dir / "tree/foreign/file", "x");
+    const std::string tree = dir / "tree";
+    ASSERT_TRUE(asOrdinaryUser(tree, [] { return true; }));
+    ASSERT_EQ(lchown((tree + "/foreign").c_str(), 0, 0), 0);
+    fs::permissions(tree + "/foreign", fs::perms(0555));
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        const std::optional<std::string> error = ops->removeTree(tree);
+        _exit(error == "Could not remove \u201c" + tree + "/foreign\u201d: Operation not permitted"
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(fs::exists(tree + "/foreign/file"));
+}
+
+TEST_F(Operations, RemoveTreeOfNothingSucceeds) {
+    EXPECT_EQ(ops->removeTree(dir / "nothing"), std::nullopt);
+}
+
+TEST_F(Operations, EntriesStartingWithMatchNamesInThePrefixsDirectory) {
+    writeText(dir / "Orlavo.app.update-ready-12", "x");
+    fs::create_symlink(dir / "nowhere", dir / "Orlavo.app.update-ready-34");
+    writeText(dir / "Orlavo.app.update-new", "x");
+    writeText(dir / "Other.app.update-ready-56", "x");
+    std::vector<std::string> found = ops->entriesStartingWith(dir / "Orlavo.app.update-ready-");
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{dir / "Orlavo.app.update-ready-12",
+                                               dir / "Orlavo.app.update-ready-34"}));
+    EXPECT_TRUE(ops->entriesStartingWith(dir / "missing/x").empty());
+}
+
+// The identity follows the entry through renames and exchanges, which the recovery relies on.
+TEST_F(Operations, IdentityFollowsTheEntryThroughAnExchange) {
+    writeText(dir / "a/marker", "a");
+    writeText(dir / "b/marker", "b");
+    const std::optional<std::string> a = ops->entryIdentity(dir / "a");
+    const std::optional<std::string> b = ops->entryIdentity(dir / "b");
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(*a, *b);
+    ASSERT_EQ(ops->exchange(dir / "a", dir / "b").outcome, Exchange::Outcome::done);
+    EXPECT_EQ(ops->entryIdentity(dir / "a"), b);
+    EXPECT_EQ(ops->entryIdentity(dir / "b"), a);
+    EXPECT_EQ(ops->entryIdentity(dir / "missing"), std::nullopt);
+}
+
+TEST_F(Operations, FlushFileSystemSucceedsOnATreeAndFailsOnNothing) {
+    writeText(dir / "tree/file", "x");
+    EXPECT_EQ(ops->flushFileSystem(dir / "tree"), std::nullopt);
+    EXPECT_EQ(ops->flushFileSystem(dir / "missing"), "No such file or directory");
+}
+
+TEST_F(Operations, ResolvedPathFollowsLinksAndDots) {
+    writeText(dir / "real/Contents/x", "x");
+    fs::create_symlink("real", dir / "link");
+    const std::string real = fs::canonical(dir / "real").string();
+    EXPECT_EQ(ops->resolvedPath(dir / "link"), real);
+    EXPECT_EQ(ops->resolvedPath(dir / "real/Contents/.."), real);
+    EXPECT_EQ(ops->resolvedPath(dir / "missing"), std::nullopt);
 }
 
 } // namespace

@@ -42,7 +42,7 @@ TEST_P(NoWait, ParentIDZeroOrBelowSkipsEveryProbe) {
     launch(GetParam());
     EXPECT_EQ(operations.probes, 0);
     EXPECT_EQ(operations.sleeps, 0);
-    EXPECT_EQ(events.at(2), "exists /dl/Orlavo.app/Contents");
+    EXPECT_EQ(events.at(2), "resolve /dl/Orlavo.app");
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, NoWait, ::testing::Values("0", "-3", "-2147483648", "junk"));
@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(Ids, NoWait, ::testing::Values("0", "-3", "-2147483648"
 TEST_F(Wait, HostAlreadyGoneGivesOneProbeThenTheFinalProbe) {
     launch("4242");
     EXPECT_EQ(std::vector<std::string>(events.begin() + 2, events.begin() + 5),
-              (Events{"probe 4242", "probe 4242", "exists /dl/Orlavo.app/Contents"}));
+              (Events{"probe 4242", "probe 4242", "resolve /dl/Orlavo.app"}));
     EXPECT_EQ(operations.sleeps, 0);
 }
 

@@ -1,0 +1,105 @@
+#include "output_queue.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <poll.h>
+#include <unistd.h>
+
+OutputQueue::OutputQueue(int fd, size_t capacity, size_t writeLimit)
+    : fd_(fd), capacity_(capacity), writeLimit_(writeLimit ? writeLimit : PIPE_BUF) {
+    // Appends and compactions stay within this, so queuing never reaches the heap again.
+    bytes_.reserve(2 * capacity_);
+}
+
+bool OutputQueue::push(std::string_view line) {
+    if (line.size() > capacity_) {
+        ++dropped_;
+        const bool first = !overflowing_;
+        overflowing_ = true;
+        return first;
+    }
+    bool droppedNow = false;
+    while (bytes_.size() - head_ + line.size() > capacity_) {
+        if (dropOldest() == 0) break;
+        droppedNow = true;
+    }
+    if (bytes_.size() + line.size() > bytes_.capacity()) compact();
+    bytes_.append(line);
+    const bool first = droppedNow && !overflowing_;
+    overflowing_ = overflowing_ || droppedNow;
+    return first;
+}
+
+// Drops the oldest line that has not begun to be written; gives the bytes dropped.
+size_t OutputQueue::dropOldest() {
+    size_t start = head_;
+    if (begun_) {
+        // The line under way must reach the reader whole; the one after it goes.
+        const size_t end = bytes_.find('\n', head_);
+        if (end == std::string::npos) return 0;
+        start = end + 1;
+    }
+    if (start >= bytes_.size()) return 0;
+    size_t end = bytes_.find('\n', start);
+    end = end == std::string::npos ? bytes_.size() : end + 1;
+    if (start == head_) {
+        head_ = end;
+    } else {
+        bytes_.erase(start, end - start);
+    }
+    ++dropped_;
+    return end - start;
+}
+
+// The bytes of the next write: whole lines up to the write limit, or, when the first line is
+// longer than that, as much of it as the limit allows.
+size_t OutputQueue::chunkSize() const {
+    const size_t waiting = bytes_.size() - head_;
+    if (waiting <= writeLimit_) return waiting;
+    const size_t lastBreak = bytes_.rfind('\n', head_ + writeLimit_ - 1);
+    if (lastBreak == std::string::npos || lastBreak < head_) return writeLimit_;
+    return lastBreak + 1 - head_;
+}
+
+void OutputQueue::discard() {
+    bytes_.clear();
+    head_ = 0;
+    begun_ = false;
+}
+
+void OutputQueue::compact() {
+    bytes_.erase(0, head_);
+    head_ = 0;
+}
+
+OutputQueue::Flush OutputQueue::flush() {
+    if (fd_ < 0) discard();
+    while (pending()) {
+        pollfd ready{fd_, POLLOUT, 0};
+        const int polled = ::poll(&ready, 1, 0);
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0) return Flush::waiting;
+        if (ready.revents & (POLLERR | POLLHUP)) return Flush::readerGone;
+        if (ready.revents & POLLNVAL) {
+            // No descriptor to write to: the lines cannot reach anyone.
+            discard();
+            break;
+        }
+        if (!(ready.revents & POLLOUT)) return Flush::waiting;
+        const ssize_t written = ::write(fd_, bytes_.data() + head_, chunkSize());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return Flush::waiting;
+            if (errno == EPIPE) return Flush::readerGone;
+            // Any other failure will not heal by waiting: what waits is lost.
+            discard();
+            break;
+        }
+        head_ += static_cast<size_t>(written);
+        begun_ = bytes_[head_ - 1] != '\n';
+    }
+    compact();
+    overflowing_ = false;
+    return Flush::done;
+}

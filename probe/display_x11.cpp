@@ -1,0 +1,125 @@
+#include "display_x11.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
+#include <xcb/xcb.h>
+
+namespace {
+
+struct FreeReply {
+    void operator()(void* reply) const { std::free(reply); }
+};
+template <class T>
+using Reply = std::unique_ptr<T, FreeReply>;
+
+struct Disconnect {
+    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+
+xcb_atom_t atomNamed(xcb_connection_t* x, xcb_intern_atom_cookie_t cookie) {
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(x, cookie, nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+xcb_intern_atom_cookie_t internAtom(xcb_connection_t* x, const char* name) {
+    return xcb_intern_atom(x, 1, static_cast<std::uint16_t>(std::strlen(name)), name);
+}
+
+Reply<xcb_get_property_reply_t> property(xcb_connection_t* x, xcb_window_t window, xcb_atom_t name,
+                                         xcb_atom_t type, std::uint32_t words) {
+    if (name == XCB_ATOM_NONE) return nullptr;
+    Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(x, xcb_get_property(x, 0, window, name, type, 0, words), nullptr));
+    if (!reply || reply->type == XCB_ATOM_NONE) return nullptr;
+    return reply;
+}
+
+std::optional<std::uint32_t> cardinal(xcb_connection_t* x, xcb_window_t window, xcb_atom_t name,
+                                      xcb_atom_t type) {
+    auto reply = property(x, window, name, type, 1);
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4) {
+        return std::nullopt;
+    }
+    return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()));
+}
+
+xcb_window_t focusWindow(xcb_connection_t* x, xcb_window_t root, xcb_atom_t activeAtom) {
+    if (auto active = cardinal(x, root, activeAtom, XCB_ATOM_WINDOW); active && *active != 0) {
+        return *active;
+    }
+    Reply<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+    if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT) {
+        return XCB_NONE;
+    }
+    return focus->focus;
+}
+
+// The pid of the window or of its nearest ancestor below the root that names one.
+std::optional<std::uint32_t> pidOf(xcb_connection_t* x, xcb_window_t window, xcb_window_t root,
+                                   xcb_atom_t pidAtom) {
+    for (int level = 0; level < 16 && window != XCB_NONE && window != root; ++level) {
+        if (auto pid = cardinal(x, window, pidAtom, XCB_ATOM_CARDINAL)) return pid;
+        Reply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(x, xcb_query_tree(x, window), nullptr));
+        if (!tree) return std::nullopt;
+        window = tree->parent;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> busAddress(xcb_connection_t* x, xcb_window_t root, xcb_atom_t atom) {
+    auto reply = property(x, root, atom, XCB_ATOM_STRING, 1024);
+    if (!reply || reply->format != 8) return std::nullopt;
+    int length = xcb_get_property_value_length(reply.get());
+    if (length <= 0) return std::nullopt;
+    return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                       static_cast<std::size_t>(length));
+}
+
+DisplayFacts askDisplay() {
+    DisplayFacts facts;
+    std::unique_ptr<xcb_connection_t, Disconnect> x(xcb_connect(nullptr, nullptr));
+    if (xcb_connection_has_error(x.get())) return facts;
+    const xcb_setup_t* setup = xcb_get_setup(x.get());
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
+    if (screens.rem == 0) return facts;
+    xcb_window_t root = screens.data->root;
+    // The three names in one round trip.
+    auto activeCookie = internAtom(x.get(), "_NET_ACTIVE_WINDOW");
+    auto pidCookie = internAtom(x.get(), "_NET_WM_PID");
+    auto busCookie = internAtom(x.get(), "AT_SPI_BUS");
+    xcb_atom_t activeAtom = atomNamed(x.get(), activeCookie);
+    xcb_atom_t pidAtom = atomNamed(x.get(), pidCookie);
+    xcb_atom_t busAtom = atomNamed(x.get(), busCookie);
+    facts.accessibilityBus = busAddress(x.get(), root, busAtom);
+    xcb_window_t window = focusWindow(x.get(), root, activeAtom);
+    if (pidAtom != XCB_ATOM_NONE) facts.activeWindowPid = pidOf(x.get(), window, root, pidAtom);
+    return facts;
+}
+
+} // namespace
+
+DisplayFacts readDisplayFacts(int timeoutMs) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return {};
+    // xcb has no time-outs of its own. A thread left waiting on a silent display ends with
+    // the process; its promise outlives this call through the shared state.
+    std::promise<DisplayFacts> promise;
+    std::future<DisplayFacts> answer = promise.get_future();
+    try {
+        std::thread([promise = std::move(promise)]() mutable {
+            promise.set_value(askDisplay());
+        }).detach();
+    } catch (...) {
+        return {};
+    }
+    if (answer.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+        return {};
+    }
+    return answer.get();
+}
