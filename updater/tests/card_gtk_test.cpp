@@ -17,10 +17,10 @@
 
 namespace {
 
-// Runs the default main context until the condition holds; false after a generous 10 s, so a
+// Runs the default main context until the condition holds; false after a generous 60 s, so a
 // broken card fails instead of hanging.
 bool iterateUntil(const std::function<bool()>& condition) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > giveUp) return false;
         g_main_context_iteration(nullptr, FALSE);
