@@ -14,9 +14,10 @@
 #include <memory>
 #include <sys/wait.h>
 
-namespace {
-
+// The listener under test, from the command line.
 std::string listenerPath;
+
+namespace {
 
 void send(Display* display, unsigned key, bool press) {
     XTestFakeKeyEvent(display, key, press ? True : False, CurrentTime);

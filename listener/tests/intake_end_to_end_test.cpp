@@ -15,8 +15,6 @@
 
 namespace {
 
-std::string listenerPath;
-
 const char* const kSpeakAndTranslate =
     R"({"read":{"fn":false,"control":true,"option":false,"shift":false,"command":false,"keyCode":0,"keyLabel":"A"},)"
     R"("translate":{"fn":true,"control":false,"option":false,"shift":false,"command":false,"keyCode":1,"keyLabel":"S"}})";
@@ -239,13 +237,3 @@ TEST(IntakeWithoutDisplay, WritesOneLineAndExitsWithStatusOne) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PATH-TO-shortcut-listener [gtest options]\n", argv[0]);
-        return 2;
-    }
-    listenerPath = argv[1];
-    return RUN_ALL_TESTS();
-}

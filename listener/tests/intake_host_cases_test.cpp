@@ -14,8 +14,6 @@
 
 namespace {
 
-std::string listenerPath;
-
 // "translate" on fn + Caps Lock as a custom binding, "read" on fn + Control.
 const char* const kCapsBinding =
     R"({"translate":{"fn":true,"control":false,"option":false,"shift":false,"command":false,"keyCode":57,"keyLabel":"Caps Lock"},)"
@@ -290,13 +288,3 @@ INSTANTIATE_TEST_SUITE_P(CapsLock, Burst, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "On" : "Off"; });
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PATH-TO-shortcut-listener [gtest options]\n", argv[0]);
-        return 2;
-    }
-    listenerPath = argv[1];
-    return RUN_ALL_TESTS();
-}

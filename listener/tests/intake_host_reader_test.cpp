@@ -15,8 +15,6 @@
 
 namespace {
 
-std::string listenerPath;
-
 constexpr std::string_view kDropReport =
     "standard output is not being read; dropping the oldest lines until it is";
 
@@ -155,13 +153,3 @@ TEST_F(HostReader, AHostThatStopsReadingNeverHoldsTheKeyboard) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PATH-TO-shortcut-listener [gtest options]\n", argv[0]);
-        return 2;
-    }
-    listenerPath = argv[1];
-    return RUN_ALL_TESTS();
-}

@@ -15,6 +15,9 @@ using namespace std::chrono_literals;
 // Xlib's display, declared here so that includers do not get Xlib's macros.
 struct _XDisplay;
 
+// The built listener under test, set from the test program's command line.
+extern std::string listenerPath;
+
 // X key codes of the keys the tests press (evdev + 8).
 namespace xkey {
 inline constexpr unsigned escape = 9, a = 38, s = 39, d = 40, z = 52, q = 24, control = 37,
