@@ -5,6 +5,7 @@
 
 #include "event_intake.h"
 
+#include "event_codes.h"
 #include "recognizer.h"
 #include "state.h"
 #include "streams.h"

@@ -8,23 +8,20 @@
 
 #include "event_intake.h"
 
+#include "grabs_x11.h"
 #include "intake_keys_x11.h"
 #include "key_labels_x11.h"
-#include "keymap.h"
 #include "recognizer.h"
 #include "state.h"
 #include "streams.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-#include <X11/Xproto.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -45,102 +42,14 @@ struct KeyboardFreer {
 };
 using KeyboardHandle = std::unique_ptr<XkbDescRec, KeyboardFreer>;
 
-// The serial numbers of refused grab requests, noted by the error handler installed around
-// the grab requests only.
-std::vector<unsigned long> refusedSerials;
-int noteRefusedGrab(Display*, XErrorEvent* error) {
-    if (error->request_code == X_GrabKey) refusedSerials.push_back(error->serial);
-    return 0;
-}
-
 // Where the display-lost handler reports; Xlib gives the handler no context of its own.
 Streams* lostDisplayReport = nullptr;
-
-// One passive grab on the root window: a key code under a modifier mask (or AnyModifier).
-struct KeyGrab {
-    unsigned code;
-    unsigned modifiers;
-    friend bool operator==(const KeyGrab&, const KeyGrab&) = default;
-};
-
-// Refused grabs are asked for again after these waits, doubling up to the longest.
-constexpr std::chrono::milliseconds kFirstGrabRetry{50};
-constexpr std::chrono::milliseconds kLongestGrabRetry{500};
 
 // The server went away: nothing more can be watched. Xlib would exit on return anyway.
 int displayLost(Display*) {
     if (lostDisplayReport)
         lostDisplayReport->err("X display connection lost; no keyboard events can be watched\n");
     std::_Exit(1);
-}
-
-// The key's own group for an effective group beyond its groups, as the server picks it.
-unsigned keyGroup(XkbDescPtr keyboard, KeyCode code, unsigned group) {
-    const unsigned groups = XkbKeyNumGroups(keyboard, code);
-    if (group < groups) return group;
-    const unsigned info = XkbKeyGroupInfo(keyboard, code);
-    switch (XkbOutOfRangeGroupAction(info)) {
-    case XkbClampIntoRange:
-        return groups - 1;
-    case XkbRedirectIntoRange: {
-        const unsigned target = XkbOutOfRangeGroupNumber(info);
-        return target < groups ? target : 0;
-    }
-    default:
-        return group % groups;
-    }
-}
-
-// The level that Shift alone selects in the key's type for that group; 0 without Shift.
-unsigned shiftLevel(XkbDescPtr keyboard, KeyCode code, unsigned group) {
-    const XkbKeyTypePtr type = XkbKeyKeyType(keyboard, code, group);
-    if (!type) return 0;
-    for (int entry = 0; entry < type->map_count; ++entry) {
-        const XkbKTMapEntryRec& map = type->map[entry];
-        if (map.active && map.mods.mask == ShiftMask) return map.level;
-    }
-    return 0;
-}
-
-KeySym keysymAt(XkbDescPtr keyboard, KeyCode code, unsigned group, unsigned level) {
-    if (level >= static_cast<unsigned>(XkbKeyGroupWidth(keyboard, code, group))) return NoSymbol;
-    return XkbKeySymEntry(keyboard, code, level, group);
-}
-
-// What a key-down of the key shows in the effective group, with or without Shift, ignoring
-// every other modifier (AltGr included), as AppKit's characters ignoring modifiers do.
-std::string labelAt(XkbDescPtr keyboard, KeyCode code, unsigned effectiveGroup, bool shifted) {
-    if (XkbKeyNumGroups(keyboard, code) == 0) return std::string();
-    const unsigned group = keyGroup(keyboard, code, effectiveGroup);
-    const KeySym keysym =
-        keysymAt(keyboard, code, group, shifted ? shiftLevel(keyboard, code, group) : 0);
-    std::string label = keysymLabel(static_cast<uint32_t>(keysym));
-    if (!label.empty() || !isKeypadKeysym(static_cast<uint32_t>(keysym))) return label;
-    // A Mac keypad has no Num Lock: its keys always give their digits and signs.
-    const int width = XkbKeyGroupWidth(keyboard, code, group);
-    for (int level = 0; level < width; ++level) {
-        const auto other = static_cast<uint32_t>(keysymAt(keyboard, code, group, level));
-        if (isKeypadKeysym(other) && !(label = keysymLabel(other)).empty()) return label;
-    }
-    return label;
-}
-
-KeyLabels labelsOf(XkbDescPtr keyboard, KeyCode code) {
-    KeyLabels labels;
-    for (unsigned group = 0; group < kXkbGroupCount; ++group) {
-        labels.byGroup[group] = {labelAt(keyboard, code, group, false),
-                                 labelAt(keyboard, code, group, true)};
-    }
-    return labels;
-}
-
-// Caps Lock and Escape are known by their keysyms wherever the layout puts them; every other
-// key by its physical position.
-std::optional<int64_t> macKeyOf(unsigned code, KeySym keysym) {
-    if (keysym == XKB_KEY_XF86Fn) return kMacKeyFn;
-    if (keysym == XK_Caps_Lock) return kMacKeyCapsLock;
-    if (keysym == XK_Escape) return kMacKeyEscape;
-    return macKeyFromXKeyCode(code);
 }
 
 // Two connections. The watcher selects raw key events and XKB notifications and never grabs,
@@ -166,9 +75,6 @@ class X11Intake {
     void waitForEvents();
     void readKeyboard();
     void grabKeys();
-    std::vector<KeyGrab> tryGrabs(const std::vector<KeyGrab>& grabs);
-    void retryRefusedGrabs();
-    int msUntilGrabRetry() const;
     void keepCapsLockAfterRelease(unsigned xKeyCode);
     void drainWatcher();
     void drainGrabber();
@@ -191,17 +97,13 @@ class X11Intake {
     std::array<std::optional<bool>, kXKeyCodeCount> withhold_{};
     // For a Caps Lock key whose press was withheld: the lock state its release must leave.
     std::array<std::optional<bool>, kXKeyCodeCount> capsLockToKeep_{};
-    // Every grab asked for under the current keymap, held or refused.
-    std::vector<KeyGrab> grabs_;
-    // Grabs another client held when they were asked for, and when to ask again.
-    std::vector<KeyGrab> refusedGrabs_;
-    std::chrono::milliseconds grabRetryWait_{kFirstGrabRetry};
-    std::chrono::steady_clock::time_point nextGrabRetry_{};
+    PassiveGrabs grabs_;
 };
 
 std::optional<std::string> X11Intake::open() {
     watcher_.reset(XOpenDisplay(nullptr));
     if (watcher_) grabber_.reset(XOpenDisplay(nullptr));
+    grabs_.setDisplay(grabber_.get());
     if (!watcher_ || !grabber_) {
         const char* name = std::getenv("DISPLAY");
         return std::string("cannot open the X display ") +
@@ -279,85 +181,9 @@ void X11Intake::readKeyboard() {
 }
 
 void X11Intake::grabKeys() {
-    std::vector<KeyGrab> grabs;
-    for (const GrabRequest& request : grabPlan(state_.bindings, state_.recording, masks_)) {
-        for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
-            const XKeyInfo& info = tracker_.key(code);
-            if (info.fnKey || info.macKey != request.macKey) continue;
-            if (request.anyModifiers) {
-                grabs.push_back(KeyGrab{code, AnyModifier});
-                continue;
-            }
-            for (const unsigned modifiers : grabVariants(request.modifiers, masks_))
-                grabs.push_back(KeyGrab{code, modifiers});
-        }
-    }
-    // Grabs that stay are asked for again, never let go first, so that no key slips through
-    // while the keymap changes (the server sends such a change when another keyboard types).
-    Display* display = grabber_.get();
-    const Window root = DefaultRootWindow(display);
-    for (const KeyGrab& old : grabs_) {
-        if (std::find(grabs.begin(), grabs.end(), old) == grabs.end())
-            XUngrabKey(display, static_cast<int>(old.code), old.modifiers, root);
-    }
-    grabs_ = grabs;
-    const bool refusedBefore = !refusedGrabs_.empty();
-    refusedGrabs_ = tryGrabs(grabs);
-    grabRetryWait_ = kFirstGrabRetry;
-    nextGrabRetry_ = std::chrono::steady_clock::now() + grabRetryWait_;
-    if (!refusedGrabs_.empty() && !refusedBefore) {
-        report("another X client holds key grabs; " + std::to_string(refusedGrabs_.size()) +
-               " grabs refused, those keys are watched but not withheld until they are free\n");
-    } else if (refusedGrabs_.empty() && refusedBefore) {
-        report("refused key grabs obtained; those keys are withheld again\n");
-    }
-}
-
-// Asks for each grab; gives those that another client holds.
-std::vector<KeyGrab> X11Intake::tryGrabs(const std::vector<KeyGrab>& grabs) {
-    Display* display = grabber_.get();
-    const Window root = DefaultRootWindow(display);
-    XSync(display, False);
-    refusedSerials.clear();
-    const XErrorHandler previous = XSetErrorHandler(noteRefusedGrab);
-    std::vector<unsigned long> serials;
-    serials.reserve(grabs.size());
-    for (const KeyGrab& grab : grabs) {
-        serials.push_back(NextRequest(display));
-        XGrabKey(display, static_cast<int>(grab.code), grab.modifiers, root, False, GrabModeAsync,
-                 GrabModeSync);
-    }
-    XSync(display, False);
-    XSetErrorHandler(previous);
-    std::vector<KeyGrab> refused;
-    for (size_t index = 0; index < grabs.size(); ++index) {
-        if (std::find(refusedSerials.begin(), refusedSerials.end(), serials[index]) !=
-            refusedSerials.end()) {
-            refused.push_back(grabs[index]);
-        }
-    }
-    return refused;
-}
-
-// Another client may let go of its grabs at any time (a listener that a restarting host left
-// behind ends); until then, refused grabs are asked for again, less often as time goes by.
-void X11Intake::retryRefusedGrabs() {
-    if (refusedGrabs_.empty() || std::chrono::steady_clock::now() < nextGrabRetry_) return;
-    refusedGrabs_ = tryGrabs(refusedGrabs_);
-    if (refusedGrabs_.empty()) {
-        report("refused key grabs obtained; those keys are withheld again\n");
-        return;
-    }
-    grabRetryWait_ = std::min(grabRetryWait_ * 2, kLongestGrabRetry);
-    nextGrabRetry_ = std::chrono::steady_clock::now() + grabRetryWait_;
-}
-
-// How long poll() may wait before the next grab retry is due; -1 when none is.
-int X11Intake::msUntilGrabRetry() const {
-    if (refusedGrabs_.empty()) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        nextGrabRetry_ - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    const std::vector<GrabRequest> plan = grabPlan(state_.bindings, state_.recording, masks_);
+    if (std::optional<std::string> line = grabs_.replace(keyGrabsFor(plan, tracker_, masks_)))
+        report(std::move(*line));
 }
 
 void X11Intake::report(std::string line) {
@@ -381,7 +207,7 @@ void X11Intake::announceReady() {
         try {
             drainWatcher();
             drainGrabber();
-            retryRefusedGrabs();
+            if (std::optional<std::string> line = grabs_.retryRefused()) report(std::move(*line));
             waitForEvents();
         } catch (...) {
             // One event was lost; the keyboard and the listener go on.
@@ -407,7 +233,7 @@ void X11Intake::waitForEvents() {
     std::array<pollfd, 3> fds{pollfd{ConnectionNumber(watcher), POLLIN, 0},
                               pollfd{ConnectionNumber(grabber), POLLIN, 0},
                               pollfd{output.fd, output.events, 0}};
-    if (poll(fds.data(), fds.size(), msUntilGrabRetry()) <= 0) return;
+    if (poll(fds.data(), fds.size(), grabs_.msUntilRetry()) <= 0) return;
     // May end the process, when the reader has gone.
     if (fds[2].revents != 0) state_.output->ready(fds[2].revents);
 }

@@ -1,5 +1,9 @@
 #include "key_labels_x11.h"
 
+#include "keymap_x11.h"
+
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -61,6 +65,57 @@ constexpr std::pair<uint32_t, char32_t> kFixed[] = {
     {XKB_KEY_dead_ogonek, 0x2DB},
 };
 
+// The key's own group for an effective group beyond its groups, as the server picks it.
+unsigned keyGroup(XkbDescPtr keyboard, KeyCode code, unsigned group) {
+    const unsigned groups = XkbKeyNumGroups(keyboard, code);
+    if (group < groups) return group;
+    const unsigned info = XkbKeyGroupInfo(keyboard, code);
+    switch (XkbOutOfRangeGroupAction(info)) {
+    case XkbClampIntoRange:
+        return groups - 1;
+    case XkbRedirectIntoRange: {
+        const unsigned target = XkbOutOfRangeGroupNumber(info);
+        return target < groups ? target : 0;
+    }
+    default:
+        return group % groups;
+    }
+}
+
+// The level that Shift alone selects in the key's type for that group; 0 without Shift.
+unsigned shiftLevel(XkbDescPtr keyboard, KeyCode code, unsigned group) {
+    const XkbKeyTypePtr type = XkbKeyKeyType(keyboard, code, group);
+    if (!type) return 0;
+    for (int entry = 0; entry < type->map_count; ++entry) {
+        const XkbKTMapEntryRec& map = type->map[entry];
+        if (map.active && map.mods.mask == ShiftMask) return map.level;
+    }
+    return 0;
+}
+
+KeySym keysymAt(XkbDescPtr keyboard, KeyCode code, unsigned group, unsigned level) {
+    if (level >= static_cast<unsigned>(XkbKeyGroupWidth(keyboard, code, group))) return NoSymbol;
+    return XkbKeySymEntry(keyboard, code, level, group);
+}
+
+// What a key-down of the key shows in the effective group, with or without Shift, ignoring
+// every other modifier (AltGr included), as AppKit's characters ignoring modifiers do.
+std::string labelAt(XkbDescPtr keyboard, KeyCode code, unsigned effectiveGroup, bool shifted) {
+    if (XkbKeyNumGroups(keyboard, code) == 0) return std::string();
+    const unsigned group = keyGroup(keyboard, code, effectiveGroup);
+    const KeySym keysym =
+        keysymAt(keyboard, code, group, shifted ? shiftLevel(keyboard, code, group) : 0);
+    std::string label = keysymLabel(static_cast<uint32_t>(keysym));
+    if (!label.empty() || !isKeypadKeysym(static_cast<uint32_t>(keysym))) return label;
+    // A Mac keypad has no Num Lock: its keys always give their digits and signs.
+    const int width = XkbKeyGroupWidth(keyboard, code, group);
+    for (int level = 0; level < width; ++level) {
+        const auto other = static_cast<uint32_t>(keysymAt(keyboard, code, group, level));
+        if (isKeypadKeysym(other) && !(label = keysymLabel(other)).empty()) return label;
+    }
+    return label;
+}
+
 } // namespace
 
 std::string keysymLabel(uint32_t keysym) {
@@ -77,4 +132,20 @@ std::string keysymLabel(uint32_t keysym) {
 
 bool isKeypadKeysym(uint32_t keysym) {
     return keysym >= XKB_KEY_KP_Space && keysym <= XKB_KEY_KP_9;
+}
+
+KeyLabels labelsOf(XkbDescPtr keyboard, KeyCode code) {
+    KeyLabels labels;
+    for (unsigned group = 0; group < kXkbGroupCount; ++group) {
+        labels.byGroup[group] = {labelAt(keyboard, code, group, false),
+                                 labelAt(keyboard, code, group, true)};
+    }
+    return labels;
+}
+
+std::optional<int64_t> macKeyOf(unsigned code, KeySym keysym) {
+    if (keysym == XKB_KEY_XF86Fn) return kMacKeyFn;
+    if (keysym == XK_Caps_Lock) return kMacKeyCapsLock;
+    if (keysym == XK_Escape) return kMacKeyEscape;
+    return macKeyFromXKeyCode(code);
 }

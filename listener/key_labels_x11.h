@@ -1,8 +1,12 @@
 #pragma once
-// Key labels on X11: the text a key-down carries, made from the key's keysym so that it shows
-// what macOS's characters-ignoring-modifiers shows for the same key.
+// Key labels and key codes on X11: the text a key-down carries, made from the key's keysym so
+// that it shows what macOS's characters-ignoring-modifiers shows for the same key, and the
+// macOS key code of each key of the XKB keymap.
+
+#include "intake_keys_x11.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The label of one keysym, as UTF-8:
@@ -16,3 +20,15 @@ std::string keysymLabel(uint32_t keysym);
 
 // Whether the keysym belongs to the keypad (KP_Space to KP_9).
 bool isKeypadKeysym(uint32_t keysym);
+
+// Look-ups in an XKB keymap. They are declared without the X headers, whose macros (None, Bool,
+// Status) break other headers: `_XkbDesc` is XKBlib's XkbDescRec, the key code an X KeyCode
+// and the keysym an X KeySym.
+struct _XkbDesc;
+
+// The key's labels in each of the keymap's groups, without and with Shift (see KeyLabels).
+KeyLabels labelsOf(_XkbDesc* keyboard, unsigned char code);
+
+// The macOS key code of an X key whose level-0 keysym is given: XF86Fn is fn, Caps_Lock Caps
+// Lock and Escape Escape wherever the layout puts them; every other key goes by its position.
+std::optional<int64_t> macKeyOf(unsigned code, unsigned long keysym);

@@ -2,6 +2,7 @@
 
 #include "recognizer.h"
 
+#include "event_codes.h"
 #include "state.h"
 #include "streams.h"
 

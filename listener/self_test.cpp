@@ -1,5 +1,6 @@
 #include "self_test.h"
 
+#include "event_codes.h"
 #include "recognizer.h"
 #include "state.h"
 

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "event_codes.h"
 #include "event_intake.h"
 #include "lock_state.h"
 #include "self_test.h"

@@ -65,23 +65,6 @@ class ArmedNames {
     size_t armed_ = 0;
 };
 
-// Event types and flag bits, in the numbering of Quartz event services.
-inline constexpr int32_t kKeyDown = 10;
-inline constexpr int32_t kKeyUp = 11;
-inline constexpr int32_t kFlagsChanged = 12;
-
-inline constexpr uint64_t kFlagCapsLock = 0x10000;
-inline constexpr uint64_t kFlagShift = 0x20000;
-inline constexpr uint64_t kFlagControl = 0x40000;
-inline constexpr uint64_t kFlagOption = 0x80000;
-inline constexpr uint64_t kFlagCommand = 0x100000;
-inline constexpr uint64_t kFlagFn = 0x800000;
-
-inline constexpr int64_t kKeyEscape = 53;
-
-// Key down, key up and flags changed.
-inline constexpr uint64_t mask = 0x1C00;
-
 // A fresh value is the state before start-up; start-up and tests begin by assigning one.
 struct ListenerState {
     int64_t globeKey = 63;

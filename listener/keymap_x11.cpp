@@ -1,4 +1,4 @@
-#include "keymap.h"
+#include "keymap_x11.h"
 
 #include <array>
 #include <utility>
