@@ -4,6 +4,7 @@
 // chords injected at machine speed. Key code 200 is mapped to XF86Fn.
 //   intake_host_cases_tests PATH-TO-shortcut-listener [gtest options]
 
+#include "intake_host_fixture.h"
 #include "intake_raw_counter.h"
 #include "intake_x_session.h"
 
@@ -27,68 +28,6 @@ constexpr unsigned kXKeyR = 27, kXKeyOne = 10, kXKeyF5 = 71;
 
 const std::string kRecordHead =
     R"(record:{"fn":false,"control":true,"option":false,"shift":false,"command":false,)";
-
-class HostCases : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!session.ok())
-            GTEST_SKIP() << "no X display with XTest; run under testing/with-display";
-        ASSERT_TRUE(session.mapToFn(xkey::fn));
-        session.setCapsLocked(false);
-    }
-
-    void TearDown() override {
-        session.releaseAll();
-        for (auto& listener : listeners) {
-            const int status = listener->stop();
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
-                << "a listener ended early, status " << status
-                << "; stderr: " << listener->errors();
-        }
-        if (layoutChanged) {
-            EXPECT_TRUE(XSession::setxkbmap({"-layout", "us", "-option", ""}));
-        }
-    }
-
-    // Starts a listener and waits until it listens.
-    ListenerProcess& start(const std::vector<std::string>& args) {
-        listeners.push_back(std::make_unique<ListenerProcess>(listenerPath, args));
-        ListenerProcess& listener = *listeners.back();
-        EXPECT_TRUE(listener.started());
-        EXPECT_TRUE(waitForError(listener, "ready: event tap")) << listener.errors();
-        return listener;
-    }
-
-    // Reads standard error until a line that starts with the text; false at its end.
-    static bool waitForError(ListenerProcess& listener, const std::string& start,
-                             std::chrono::milliseconds timeout = 30s) {
-        while (const std::optional<std::string> line = listener.nextErrorLine(timeout)) {
-            if (line->rfind(start, 0) == 0) return true;
-        }
-        return false;
-    }
-
-    static std::vector<std::string> lines(ListenerProcess& listener, size_t count) {
-        std::vector<std::string> got;
-        while (got.size() < count) {
-            const std::optional<std::string> line = listener.nextLine(30s);
-            if (!line) break;
-            got.push_back(*line);
-        }
-        return got;
-    }
-
-    void useLayout(const std::vector<std::string>& args) {
-        layoutChanged = true;
-        ASSERT_TRUE(XSession::setxkbmap(args)) << "setxkbmap failed";
-        // A new keymap drops the XF86Fn key code.
-        ASSERT_TRUE(session.mapToFn(xkey::fn));
-    }
-
-    XSession session;
-    std::vector<std::unique_ptr<ListenerProcess>> listeners;
-    bool layoutChanged = false;
-};
 
 // Caps Lock on or off, and the default chord or a custom fn + Caps Lock binding.
 class FnReleasedFirst : public HostCases,

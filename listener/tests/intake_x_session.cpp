@@ -127,6 +127,10 @@ void ListenerProcess::closeOutput() {
     out_ = -1;
 }
 
+void ListenerProcess::sendSignal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+}
+
 int ListenerProcess::stop() {
     if (pid_ <= 0) return -1;
     int status = 0;

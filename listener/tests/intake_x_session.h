@@ -42,6 +42,8 @@ class ListenerProcess {
     std::string errors();
     // Closes the reading end of standard output, as a reader that goes away does.
     void closeOutput();
+    // Sends the signal to the process, if it runs.
+    void sendSignal(int signal);
     // Ends the process (SIGTERM, then SIGKILL) and gives its wait status.
     int stop();
     // Waits for the process to end by itself; gives its wait status, or none at time-out.
