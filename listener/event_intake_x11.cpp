@@ -14,6 +14,7 @@
 #include "recognizer.h"
 #include "state.h"
 #include "streams.h"
+#include "termination_linux.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -21,7 +22,9 @@
 #include <X11/keysym.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -41,6 +44,14 @@ struct KeyboardFreer {
     void operator()(XkbDescPtr keyboard) const { XkbFreeKeyboard(keyboard, 0, True); }
 };
 using KeyboardHandle = std::unique_ptr<XkbDescRec, KeyboardFreer>;
+
+// After SIGTERM, how long a withheld Caps Lock press may still be waited for: XKB unlocks Caps
+// Lock at its release, and only this process puts the kept state back.
+constexpr std::chrono::milliseconds kCapsReleaseWaitAfterTerm{200};
+
+const char* const kNoCapsLockKey =
+    "no key of this keyboard layout is Caps_Lock; the translate chord fn + Caps Lock is "
+    "unavailable\n";
 
 // Where the display-lost handler reports; Xlib gives the handler no context of its own.
 Streams* lostDisplayReport = nullptr;
@@ -74,6 +85,11 @@ class X11Intake {
     void report(std::string line);
     void waitForEvents();
     void readKeyboard();
+    void readKeysDown();
+    void reportCapsLockKey(bool present);
+    bool awaitsCapsLockRelease() const;
+    void endWhenTerminated();
+    int msUntilTimer() const;
     void grabKeys();
     void keepCapsLockAfterRelease(unsigned xKeyCode);
     void drainWatcher();
@@ -98,6 +114,11 @@ class X11Intake {
     // For a Caps Lock key whose press was withheld: the lock state its release must leave.
     std::array<std::optional<bool>, kXKeyCodeCount> capsLockToKeep_{};
     PassiveGrabs grabs_;
+    // Whether the keymap had a Caps_Lock key when last read; none before the first reading.
+    std::optional<bool> capsLockKeyPresent_;
+    TerminationRequest termination_;
+    // Set at SIGTERM: until when a withheld Caps Lock press's release is waited for.
+    std::optional<std::chrono::steady_clock::time_point> endBy_;
 };
 
 std::optional<std::string> X11Intake::open() {
@@ -140,6 +161,7 @@ std::optional<std::string> X11Intake::open() {
     if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
         tracker_.setState(XkbModifiers{state.mods, state.locked_mods, state.group});
     }
+    readKeysDown();
     XSync(display, False);
     return std::nullopt;
 }
@@ -177,7 +199,27 @@ void X11Intake::readKeyboard() {
         return bits;
     });
     tracker_.setKeys(keys, masks_);
+    reportCapsLockKey(std::any_of(keys.begin(), keys.end(),
+                                  [](const XKeyInfo& info) { return info.capsLockKey; }));
     grabKeys();
+}
+
+// Keys held when the listener starts count as down, as the macOS tap sees their flags: fn held
+// then is fn held. Asked for after the raw events were selected, so that no release is missed;
+// a press in between counts as a repeat.
+void X11Intake::readKeysDown() {
+    std::array<char, 32> bits{};
+    XQueryKeymap(watcher_.get(), bits.data());
+    std::array<bool, kXKeyCodeCount> down{};
+    for (unsigned code = 0; code < kXKeyCodeCount; ++code)
+        down[code] = (static_cast<unsigned char>(bits[code / 8]) >> (code % 8)) & 1;
+    tracker_.setKeysDown(down);
+}
+
+// One line when a keymap without a Caps_Lock key comes in (at start, or replacing one with it).
+void X11Intake::reportCapsLockKey(bool present) {
+    if (!present && capsLockKeyPresent_.value_or(true)) report(kNoCapsLockKey);
+    capsLockKeyPresent_ = present;
 }
 
 void X11Intake::grabKeys() {
@@ -203,11 +245,14 @@ void X11Intake::announceReady() {
 }
 
 [[noreturn]] void X11Intake::run() {
+    // Without the handler, SIGTERM ends the process at once, as it did before.
+    termination_.install();
     for (;;) {
         try {
             drainWatcher();
             drainGrabber();
             if (std::optional<std::string> line = grabs_.retryRefused()) report(std::move(*line));
+            endWhenTerminated();
             waitForEvents();
         } catch (...) {
             // One event was lost; the keyboard and the listener go on.
@@ -216,8 +261,8 @@ void X11Intake::announceReady() {
 }
 
 // Blocks until either connection has something to read, standard output can take waiting
-// lines, its reader has gone, or refused grabs are to be asked for again; with every grab
-// held, no timer runs.
+// lines, its reader has gone, SIGTERM comes, refused grabs are to be asked for again, or the
+// wait for a Caps Lock release after SIGTERM is over; with every grab held, no timer runs.
 void X11Intake::waitForEvents() {
     Display* watcher = watcher_.get();
     Display* grabber = grabber_.get();
@@ -230,12 +275,46 @@ void X11Intake::waitForEvents() {
         return;
     }
     const OutputWatch output = state_.output->watch();
-    std::array<pollfd, 3> fds{pollfd{ConnectionNumber(watcher), POLLIN, 0},
-                              pollfd{ConnectionNumber(grabber), POLLIN, 0},
-                              pollfd{output.fd, output.events, 0}};
-    if (poll(fds.data(), fds.size(), grabs_.msUntilRetry()) <= 0) return;
+    std::array<pollfd, 4> fds{
+        pollfd{ConnectionNumber(watcher), POLLIN, 0}, pollfd{ConnectionNumber(grabber), POLLIN, 0},
+        pollfd{output.fd, output.events, 0}, pollfd{termination_.fd(), POLLIN, 0}};
+    if (poll(fds.data(), fds.size(), msUntilTimer()) <= 0) return;
     // May end the process, when the reader has gone.
     if (fds[2].revents != 0) state_.output->ready(fds[2].revents);
+}
+
+// How long poll() may wait before a grab retry or the end after SIGTERM is due; -1 for ever.
+int X11Intake::msUntilTimer() const {
+    const int retry = grabs_.msUntilRetry();
+    if (!endBy_) return retry;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*endBy_ - std::chrono::steady_clock::now());
+    const int end = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    return retry < 0 ? end : std::min(retry, end);
+}
+
+// A withheld Caps Lock press whose key is still down: its release will unlock Caps Lock.
+bool X11Intake::awaitsCapsLockRelease() const {
+    for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
+        if (capsLockToKeep_[code] && tracker_.isDown(code)) return true;
+    }
+    return false;
+}
+
+// After SIGTERM the process ends as the signal ends it, once no withheld Caps Lock press waits
+// for its release, or 200 ms after the signal when one still does (XKB then unlocks Caps Lock
+// at that release, and nothing puts it back).
+void X11Intake::endWhenTerminated() {
+    if (!termination_.requested()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!endBy_) endBy_ = now + kCapsReleaseWaitAfterTerm;
+    // Everything the server sent before now is seen, a release included.
+    XSync(watcher_.get(), False);
+    drainWatcher();
+    tracker_.flushPending();
+    if (awaitsCapsLockRelease() && now < *endBy_) return;
+    XSync(grabber_.get(), False);
+    TerminationRequest::endBySignal();
 }
 
 void X11Intake::drainWatcher() {

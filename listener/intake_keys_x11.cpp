@@ -17,8 +17,26 @@ bool reportsFlagsChange(const XKeyInfo& info) {
 
 void XKeyTracker::setKeys(const XKeyTable& keys, const XModifierMasks& masks) {
     flushPending();
+    std::optional<unsigned> droppedFnKey;
+    for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
+        if (down_[code] && keys_[code].fnKey && !keys[code].fnKey && !droppedFnKey)
+            droppedFnKey = code;
+    }
+    const bool fnWasDown = fnKeysDown_ > 0;
     keys_ = keys;
     masks_ = masks;
+    countFnKeysDown();
+    // The key's release will not say fn any more: this is the last word on it.
+    if (fnWasDown && fnKeysDown_ == 0 && droppedFnKey)
+        sink_(*droppedFnKey, false, KeyTriple{kFlagsChanged, kMacKeyFn, currentFlags(), {}});
+}
+
+void XKeyTracker::setKeysDown(const std::array<bool, kXKeyCodeCount>& down) {
+    down_ = down;
+    countFnKeysDown();
+}
+
+void XKeyTracker::countFnKeysDown() {
     fnKeysDown_ = 0;
     for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
         if (down_[code] && keys_[code].fnKey) ++fnKeysDown_;

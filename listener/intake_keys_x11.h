@@ -84,7 +84,13 @@ class XKeyTracker {
     using Sink = std::function<void(unsigned xKeyCode, bool press, const KeyTriple&)>;
     explicit XKeyTracker(Sink sink) : sink_(std::move(sink)) {}
 
+    // A new keymap. When it takes the fn keysym from every fn key that is down, the sink gets
+    // fn's release (a flags-changed event of key 63 without the fn flag), as the key's own
+    // release would have given, so that no recognizer keeps fn held.
     void setKeys(const XKeyTable& keys, const XModifierMasks& masks);
+    // The keys that are down before any event comes (those held when the listener starts);
+    // nothing is given for them, but an fn key among them holds fn.
+    void setKeysDown(const std::array<bool, kXKeyCodeCount>& down);
     void setState(const XkbModifiers& state) { state_ = state; }
 
     // A raw key press or release. Ordinary keys give their triple at once; a modifier key's
@@ -123,6 +129,7 @@ class XKeyTracker {
         bool lockedBefore;
     };
     KeyTriple modifierTriple(const Pending& pending) const;
+    void countFnKeysDown();
     const std::string& currentLabel(const XKeyInfo& info) const;
 
     Sink sink_;

@@ -116,6 +116,34 @@ std::string labelAt(XkbDescPtr keyboard, KeyCode code, unsigned effectiveGroup, 
     return label;
 }
 
+// The modifier keys that macOS can put on its Caps Lock key, by their keysyms; none for
+// every other keysym.
+std::optional<int64_t> macModifierOf(KeySym keysym) {
+    switch (keysym) {
+    case XK_Control_L:
+        return kMacKeyControl;
+    case XK_Control_R:
+        return kMacKeyRightControl;
+    case XK_Shift_L:
+        return kMacKeyShift;
+    case XK_Shift_R:
+        return kMacKeyRightShift;
+    case XK_Alt_L:
+    case XK_Meta_L:
+        return kMacKeyOption;
+    case XK_Alt_R:
+    case XK_Meta_R:
+    case XK_ISO_Level3_Shift:
+        return kMacKeyRightOption;
+    case XK_Super_L:
+        return kMacKeyCommand;
+    case XK_Super_R:
+        return kMacKeyRightCommand;
+    default:
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 std::string keysymLabel(uint32_t keysym) {
@@ -147,5 +175,9 @@ std::optional<int64_t> macKeyOf(unsigned code, KeySym keysym) {
     if (keysym == XKB_KEY_XF86Fn) return kMacKeyFn;
     if (keysym == XK_Caps_Lock) return kMacKeyCapsLock;
     if (keysym == XK_Escape) return kMacKeyEscape;
-    return macKeyFromXKeyCode(code);
+    const std::optional<int64_t> byPosition = macKeyFromXKeyCode(code);
+    // Caps Lock is a keysym, not a place: the Caps Lock position with another keysym is the
+    // modifier that keysym names, or no key (ctrl:nocaps, caps:none), as when macOS remaps it.
+    if (byPosition == kMacKeyCapsLock) return macModifierOf(keysym);
+    return byPosition;
 }

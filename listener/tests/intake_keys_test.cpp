@@ -137,6 +137,49 @@ TEST_F(XKeyTrackerTest, TheFnKeysymIsKeySixtyThreeAndItsFlag) {
                                          {kFn, false, {12, 63, 0, ""}}}));
 }
 
+// A keymap change while fn is held (setxkbmap, a keyboard plugged in) may take XF86Fn away:
+// the key's release then says nothing of fn, so the change itself releases fn, once.
+TEST_F(XKeyTrackerTest, AKeymapThatDropsAHeldFnKeyReleasesFn) {
+    tracker.rawKey(kFn, true);
+    tracker.flushPending();
+    XKeyTable withoutFn = testKeys();
+    withoutFn[kFn] = XKeyInfo{std::nullopt, false, false, ""};
+    tracker.setKeys(withoutFn, XModifierMasks{});
+    tracker.setKeys(withoutFn, XModifierMasks{});
+    tracker.rawKey(kFn, false);
+    tracker.setKeys(testKeys(), XModifierMasks{});
+    tracker.rawKey(kA, true);
+    EXPECT_EQ(take(), (std::vector<Seen>{{kFn, true, {12, 63, 0x800000, ""}},
+                                         {kFn, false, {12, 63, 0, ""}},
+                                         {kA, true, {10, 0, 0, "a"}}}));
+}
+
+TEST_F(XKeyTrackerTest, AKeymapThatKeepsAHeldFnKeyGivesNothing) {
+    tracker.rawKey(kFn, true);
+    tracker.flushPending();
+    tracker.setKeys(testKeys(), XModifierMasks{});
+    tracker.rawKey(kA, true);
+    EXPECT_EQ(take(), (std::vector<Seen>{{kFn, true, {12, 63, 0x800000, ""}},
+                                         {kA, true, {10, 0, 0x800000, "a"}}}));
+}
+
+// Keys held when the listener starts: fn then counts as held, and their releases are reported.
+TEST_F(XKeyTrackerTest, KeysDownAtStartHoldTheirFlagsAndReportTheirRelease) {
+    std::array<bool, kXKeyCodeCount> down{};
+    down[kFn] = true;
+    down[kA] = true;
+    tracker.setKeysDown(down);
+    EXPECT_TRUE(take().empty());
+    tracker.rawKey(kCaps, true);
+    notify(kCaps, true, kXLockMask, kXLockMask);
+    tracker.rawKey(kA, false);
+    tracker.rawKey(kFn, false);
+    tracker.flushPending();
+    EXPECT_EQ(take(), (std::vector<Seen>{{kCaps, true, {12, 57, 0x810000, ""}},
+                                         {kA, false, {11, 0, 0x810000, ""}},
+                                         {kFn, false, {12, 63, 0x10000, ""}}}));
+}
+
 TEST_F(XKeyTrackerTest, DuplicatedReleasesAndModifierRepeatsGiveNothing) {
     tracker.rawKey(kA, false); // never pressed
     tracker.rawKey(kFn, true);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 namespace {
 
 struct Case {
@@ -49,6 +52,37 @@ INSTANTIATE_TEST_SUITE_P(Nothing, KeysymLabel,
                                            Case{XKB_KEY_ISO_Level3_Shift, ""},
                                            Case{XKB_KEY_KP_End, ""}, Case{XKB_KEY_NoSymbol, ""},
                                            Case{XKB_KEY_XF86Fn, ""}));
+
+// A key is Caps Lock by its keysym only: the Caps Lock position (X key code 66) with another
+// keysym is the modifier it names or no key; fn, Caps Lock and Escape are theirs anywhere.
+struct MacKeyCase {
+    const char* name;
+    unsigned code;
+    uint32_t keysym;
+    std::optional<int64_t> macKey;
+};
+
+class MacKeyOf : public ::testing::TestWithParam<MacKeyCase> {};
+
+TEST_P(MacKeyOf, FollowsTheKeysymWhereItSaysWhatTheKeyIs) {
+    EXPECT_EQ(macKeyOf(GetParam().code, GetParam().keysym), GetParam().macKey);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, MacKeyOf,
+    ::testing::Values(MacKeyCase{"CapsLockAtItsPlace", 66, XKB_KEY_Caps_Lock, 57},
+                      MacKeyCase{"CapsLockOnLeftControl", 37, XKB_KEY_Caps_Lock, 57},
+                      MacKeyCase{"ControlAtCapsLock", 66, XKB_KEY_Control_L, 59},
+                      MacKeyCase{"SuperAtCapsLock", 66, XKB_KEY_Super_L, 55},
+                      MacKeyCase{"AltGrAtCapsLock", 66, XKB_KEY_ISO_Level3_Shift, 61},
+                      MacKeyCase{"NothingAtCapsLock", 66, XKB_KEY_NoSymbol, std::nullopt},
+                      MacKeyCase{"VoidAtCapsLock", 66, XKB_KEY_VoidSymbol, std::nullopt},
+                      MacKeyCase{"BackSpaceAtCapsLock", 66, XKB_KEY_BackSpace, std::nullopt},
+                      MacKeyCase{"EscapeAtCapsLock", 66, XKB_KEY_Escape, 53},
+                      MacKeyCase{"FnAnywhere", 200, XKB_KEY_XF86Fn, 63},
+                      MacKeyCase{"LeftControlByPlace", 37, XKB_KEY_Control_L, 59},
+                      MacKeyCase{"AByPlace", 38, XKB_KEY_q, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KeypadKeysym, CoversTheKeypadOnly) {
     EXPECT_TRUE(isKeypadKeysym(XKB_KEY_KP_End));
