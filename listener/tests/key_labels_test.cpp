@@ -62,6 +62,10 @@ struct MacKeyCase {
     std::optional<int64_t> macKey;
 };
 
+void PrintTo(const MacKeyCase& value, std::ostream* os) {
+    *os << value.name;
+}
+
 class MacKeyOf : public ::testing::TestWithParam<MacKeyCase> {};
 
 TEST_P(MacKeyOf, FollowsTheKeysymWhereItSaysWhatTheKeyIs) {
