@@ -2,9 +2,9 @@
 
 #include "recognizer.h"
 
-#include "json_text.h"
 #include "state.h"
 #include "streams.h"
+#include "upper_case.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "binding.h"
 #include "json_text.h"
+#include "upper_case.h"
 
 #include <gtest/gtest.h>
 
