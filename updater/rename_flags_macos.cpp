@@ -13,8 +13,8 @@ int renameWithFlag(const char* from, const char* to, RenameFlag flag) {
     return renamex_np(from, to, flags) == 0 ? 0 : errno;
 }
 
-// ENOTSUP alone says the volume does not implement the flag. EINVAL is a real failure (with
-// RENAME_SWAP, for instance, the new name is a parent folder of the old one): taken for
+// ENOTSUP alone says the volume does not implement the flag. EINVAL is a real failure (in a
+// swap, for instance, the new name is a parent folder of the old one): taken for
 // "unsupported" it would send the update down the two-rename fallback.
 bool renameFlagUnsupported(int error) {
     return error == ENOTSUP;
