@@ -1,6 +1,8 @@
 // macOS: upper-casing through CoreFoundation, which every Mac has.
 #include "upper_case.h"
 
+#include "json_text.h"
+
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <memory>
@@ -17,7 +19,8 @@ using CFStringHolder = std::unique_ptr<const void, CFReleaser>;
 
 std::optional<std::string> upperCased(std::string_view text) {
     if (text.empty()) return std::string();
-    // Text that is not valid UTF-8 makes no string.
+    // Checked here, not left to CoreFoundation, so that both systems refuse the same texts.
+    if (!isWellFormedUtf8(text)) return std::nullopt;
     CFStringRef source =
         CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
                                 static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false);
