@@ -6,6 +6,7 @@
 #include "json_text.h"
 #include "state.h"
 #include "streams.h"
+#include "upper_case.h"
 
 namespace {
 

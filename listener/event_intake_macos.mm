@@ -1,7 +1,10 @@
-// The macOS event sources: an active Quartz event tap at the head of the session's taps, or,
-// when the process may not have one, AppKit's global and local event monitors, which can only
-// watch. The decisions live in tap_logic.cpp; this file only reads events and applies the
-// answers. Everything runs on the main thread's run loop. Built only on Apple systems.
+// The macOS event sources: an active Quartz event tap at the head of the session's taps; when
+// the process may not have one (no Accessibility permission), a listen-only tap, which needs
+// only Input Monitoring and sees every key without withholding any; when neither can be made,
+// AppKit's global and local event monitors, run by the application's own loop. The two
+// fallbacks only watch. The decisions live in tap_logic.cpp; this file only reads events and
+// applies the answers. Everything runs on the main thread's run loop. Built only on Apple
+// systems.
 
 #include "event_intake.h"
 
@@ -24,7 +27,7 @@
 #endif
 
 static_assert(kCGSessionEventTap == 1 && kCGHeadInsertEventTap == 0 &&
-              kCGEventTapOptionDefault == 0);
+              kCGEventTapOptionDefault == 0 && kCGEventTapOptionListenOnly == 1);
 static_assert(kCGEventKeyDown == 10 && kCGEventKeyUp == 11 && kCGEventFlagsChanged == 12);
 static_assert(kCGEventTapDisabledByTimeout == kTapDisabledByTimeout &&
               kCGEventTapDisabledByUserInput == kTapDisabledByUserInput);
@@ -131,6 +134,16 @@ CGEventRef tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void
     return outcome == TapOutcome::dropEvent ? nullptr : event;
 }
 
+// The listen-only tap's callback: the same decisions, but every event goes on (the system
+// ignores what a listen-only tap returns; it is returned unchanged all the same).
+CGEventRef listenCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void*) {
+    ListenerHost host;
+    const QuartzKeyEvent view(event);
+    tapDecision(host, static_cast<uint32_t>(type), view);
+    watchOutput();
+    return event;
+}
+
 void handleMonitored(NSEvent* event) {
     @autoreleasepool {
         ListenerHost host;
@@ -140,12 +153,13 @@ void handleMonitored(NSEvent* event) {
     }
 }
 
-// Watches through AppKit's monitors; no event is ever withheld. Tokens are kept nowhere and
-// the monitors are never removed.
+// The last resort: AppKit's monitors, which only watch, and which see key events only for a
+// process trusted for accessibility (global) or through the application's own event loop
+// (local). Run as an accessory application: no Dock icon, no menu bar. Tokens are kept nowhere
+// and the monitors are never removed.
 int runMonitors() {
-    intakeState->output->err("event tap unavailable; using NSEvent monitors (check "
-                             "Accessibility/Input Monitoring)\n");
     [NSApplication sharedApplication];
+    [NSApp setActivationPolicy:NSApplicationActivationPolicyAccessory];
     const auto eventMask = static_cast<NSEventMask>(::mask);
     [NSEvent addGlobalMonitorForEventsMatchingMask:eventMask
                                            handler:^(NSEvent* event) {
@@ -156,7 +170,16 @@ int runMonitors() {
                                             handleMonitored(event);
                                             return event;
                                           }];
-    [[NSRunLoop mainRunLoop] run];
+    [NSApp run];
+    return 0;
+}
+
+// Serves the tap on the current (main) thread's run loop until the process ends.
+int runTap(CFMachPortRef tap) {
+    CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap, 0);
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), source, kCFRunLoopCommonModes);
+    CGEventTapEnable(tap, true);
+    CFRunLoopRun();
     return 0;
 }
 
@@ -167,13 +190,19 @@ int runEventIntake(ListenerState& state) {
     createOutputSource();
     CFMachPortRef tap = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
                                          kCGEventTapOptionDefault, ::mask, tapCallback, nullptr);
-    if (tap == nullptr) return runMonitors();
-    state.activeTap = tap;
-    // Written before the source is added and the tap enabled, so that hosts see it first.
-    state.output->err("ready: event tap\n");
-    CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap, 0);
-    CFRunLoopAddSource(CFRunLoopGetCurrent(), source, kCFRunLoopCommonModes);
-    CGEventTapEnable(tap, true);
-    CFRunLoopRun();
-    return 0;
+    if (tap != nullptr) {
+        state.activeTap = tap;
+        // Written before the source is added and the tap enabled, so that hosts see it first.
+        state.output->err("ready: event tap\n");
+        return runTap(tap);
+    }
+    // Without the Accessibility permission keys can only be watched, whichever source remains.
+    state.output->err("event tap unavailable; using NSEvent monitors (check "
+                      "Accessibility/Input Monitoring)\n");
+    CFMachPortRef listener =
+        CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
+                         ::mask, listenCallback, nullptr);
+    if (listener == nullptr) return runMonitors();
+    state.activeTap = listener;
+    return runTap(listener);
 }

@@ -1,11 +1,5 @@
 #include "json_text.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <memory>
-#include <unicase.h>
-#include <unistr.h>
-
 namespace {
 
 void appendControl(std::string& json, unsigned char c) {
@@ -52,14 +46,42 @@ void appendJsonString(std::string& json, std::string_view text) {
     json += '"';
 }
 
-std::optional<std::string> upperCased(std::string_view text) {
-    if (text.empty()) return std::string();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    if (u8_check(bytes, text.size()) != nullptr) return std::nullopt;
-    size_t length = 0;
-    // No language: the locale-independent mapping. No normalization of the result.
-    auto* upper = u8_toupper(bytes, text.size(), nullptr, nullptr, nullptr, &length);
-    if (upper == nullptr) return std::nullopt;
-    std::unique_ptr<uint8_t, decltype(&std::free)> owned(upper, &std::free);
-    return std::string(reinterpret_cast<const char*>(upper), length);
+namespace {
+
+// The length of the well-formed sequence that starts at text[i], or 0.
+size_t sequenceLength(std::string_view text, size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF; // the allowed range of the second byte
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;  // overlong
+        if (lead == 0xED) high = 0x9F; // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;  // overlong
+        if (lead == 0xF4) high = 0x8F; // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const auto byte = static_cast<unsigned char>(text[i + k]);
+        if (k == 1 ? (byte < low || byte > high) : (byte < 0x80 || byte > 0xBF)) return 0;
+    }
+    return length;
+}
+
+} // namespace
+
+bool isWellFormedUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = sequenceLength(text, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
 }

@@ -1,7 +1,6 @@
 #pragma once
 // JSON string literals in the form the host's reader expects.
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +8,6 @@
 // characters escaped, everything else (UTF-8 included) passed through unchanged.
 void appendJsonString(std::string& json, std::string_view text);
 
-// Full, locale-independent Unicode upper-casing ("ß" gives "SS"). Nothing when the text is not
-// valid UTF-8.
-std::optional<std::string> upperCased(std::string_view text);
+// True when text is well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF,
+// no sequence cut short.
+bool isWellFormedUtf8(std::string_view text);

@@ -1,13 +1,16 @@
 #include "output_queue.h"
 
+#include "direct_write.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <poll.h>
 #include <unistd.h>
 
-OutputQueue::OutputQueue(int fd, size_t capacity, size_t writeLimit)
-    : fd_(fd), capacity_(capacity), writeLimit_(writeLimit ? writeLimit : PIPE_BUF) {
+OutputQueue::OutputQueue(int fd, size_t capacity, size_t writeLimit, PollFunction poll)
+    : fd_(fd), capacity_(capacity), writeLimit_(writeLimit ? writeLimit : PIPE_BUF), poll_(poll),
+      direct_(isCharacterDevice(fd)) {
     // Appends and compactions stay within this, so queuing never reaches the heap again.
     bytes_.reserve(2 * capacity_);
 }
@@ -73,25 +76,41 @@ void OutputQueue::compact() {
     head_ = 0;
 }
 
+// One write of the next chunk: directly and without blocking for a descriptor poll() cannot
+// watch, else a plain write, which poll() has just said will not block.
+ssize_t OutputQueue::writeChunk() {
+    if (direct_) return writeWithoutBlocking(fd_, bytes_.data() + head_, chunkSize());
+    return ::write(fd_, bytes_.data() + head_, chunkSize());
+}
+
 OutputQueue::Flush OutputQueue::flush() {
     if (fd_ < 0) discard();
     while (pending()) {
-        pollfd ready{fd_, POLLOUT, 0};
-        const int polled = ::poll(&ready, 1, 0);
-        if (polled < 0 && errno == EINTR) continue;
-        if (polled <= 0) return Flush::waiting;
-        if (ready.revents & (POLLERR | POLLHUP)) return Flush::readerGone;
-        if (ready.revents & POLLNVAL) {
-            // No descriptor to write to: the lines cannot reach anyone.
-            discard();
-            break;
+        if (!direct_) {
+            pollfd ready{fd_, POLLOUT, 0};
+            const int polled = poll_(&ready, 1, 0);
+            if (polled < 0 && errno == EINTR) continue;
+            if (polled <= 0) return Flush::waiting;
+            if (ready.revents & (POLLERR | POLLHUP)) return Flush::readerGone;
+            if (ready.revents & POLLNVAL) {
+                // No descriptor to write to: the lines cannot reach anyone.
+                if (!isOpenDescriptor(fd_)) {
+                    discard();
+                    break;
+                }
+                // Open, but a device poll() cannot watch: write to it directly from now on.
+                direct_ = true;
+                continue;
+            }
+            if (!(ready.revents & POLLOUT)) return Flush::waiting;
         }
-        if (!(ready.revents & POLLOUT)) return Flush::waiting;
-        const ssize_t written = ::write(fd_, bytes_.data() + head_, chunkSize());
+        const ssize_t written = writeChunk();
         if (written < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return Flush::waiting;
             if (errno == EPIPE) return Flush::readerGone;
+            // A terminal whose other side has gone answers EIO.
+            if (direct_ && errno == EIO) return Flush::readerGone;
             // Any other failure will not heal by waiting: what waits is lost.
             discard();
             break;

@@ -1,5 +1,6 @@
 #include "streams.h"
 
+#include "direct_write.h"
 #include "output_queue.h"
 
 #include <cerrno>
@@ -36,34 +37,60 @@ void ProcessStreams::out(std::string_view line) {
 }
 
 // Written only when standard error can take it at once; a host that does not read its
-// diagnostics loses them rather than the keyboard.
+// diagnostics loses them rather than the keyboard. A device, which macOS's poll() cannot watch,
+// is written directly without blocking.
 void ProcessStreams::err(std::string_view line) {
-    pollfd ready{STDERR_FILENO, POLLOUT, 0};
-    if (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT)) return;
-    ssize_t written;
-    do {
-        written = ::write(STDERR_FILENO, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
+    static const bool device = isCharacterDevice(STDERR_FILENO);
+    if (!device) {
+        pollfd ready{STDERR_FILENO, POLLOUT, 0};
+        if (::poll(&ready, 1, 0) != 1) return;
+        const bool unwatchable = (ready.revents & POLLNVAL) && isOpenDescriptor(STDERR_FILENO);
+        if (!(ready.revents & POLLOUT) && !unwatchable) return;
+        if (!unwatchable) {
+            ssize_t written;
+            do {
+                written = ::write(STDERR_FILENO, line.data(), line.size());
+            } while (written < 0 && errno == EINTR);
+            return;
+        }
+    }
+    // The rest of a line that went out in part follows while the device takes it.
+    while (!line.empty()) {
+        const ssize_t written = writeWithoutBlocking(STDERR_FILENO, line.data(), line.size());
+        if (written <= 0) return;
+        line.remove_prefix(static_cast<size_t>(written));
+    }
 }
 
 OutputWatch ProcessStreams::watch() const {
     const OutputQueue& queue = standardOutput();
     // poll() skips a negative descriptor.
-    if (closed_) return {-1, 0};
+    if (unwatched_) return {-1, 0};
     return {queue.fd(), static_cast<short>(queue.pending() ? POLLOUT : 0)};
 }
 
 void ProcessStreams::ready(short revents) {
     if (revents & (POLLERR | POLLHUP)) readerGone();
-    if (revents & POLLNVAL) closed_ = true;
+    // Closed, or a device poll() cannot watch (macOS): either way, no longer watched. Lines
+    // for a device are written directly from now on, and retried at the next line.
+    if (revents & POLLNVAL) {
+        unwatched_ = true;
+        settle(standardOutput().flush());
+    }
     if (revents & POLLOUT) settle(standardOutput().flush());
 }
 
 void ProcessStreams::drain() {
     OutputQueue& queue = standardOutput();
+    settle(queue.flush());
     while (queue.pending()) {
         pollfd waiting{queue.fd(), POLLOUT, 0};
-        if (::poll(&waiting, 1, -1) < 0 && errno != EINTR) return;
+        if (queue.writesDirectly()) {
+            // A device that cannot be watched: try again shortly.
+            ::poll(nullptr, 0, 10);
+        } else if (::poll(&waiting, 1, -1) < 0 && errno != EINTR) {
+            return;
+        }
         settle(queue.flush());
     }
 }

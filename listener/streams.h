@@ -37,7 +37,8 @@ class ProcessStreams final : public Streams {
     void drain();
 
   private:
-    bool closed_ = false; // standard output is no open descriptor: nothing to watch
+    // poll() answered POLLNVAL: standard output is closed, or a device poll() cannot watch.
+    bool unwatched_ = false;
 };
 
 ProcessStreams& processStreams();

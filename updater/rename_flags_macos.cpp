@@ -13,9 +13,11 @@ int renameWithFlag(const char* from, const char* to, RenameFlag flag) {
     return renamex_np(from, to, flags) == 0 ? 0 : errno;
 }
 
-// ENOTSUP: the volume does not implement the flag.
+// ENOTSUP alone says the volume does not implement the flag. EINVAL is a real failure (in a
+// swap, for instance, the new name is a parent folder of the old one): taken for
+// "unsupported" it would send the update down the two-rename fallback.
 bool renameFlagUnsupported(int error) {
-    return error == ENOTSUP || error == EINVAL;
+    return error == ENOTSUP;
 }
 
 // F_FULLFSYNC asks the drive to empty its cache too; some file systems refuse it, and then an

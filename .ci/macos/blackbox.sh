@@ -2,7 +2,7 @@
 # The three built programs as black boxes on macOS, as a host would run them:
 #   .ci/macos/blackbox.sh BUILD_DIR
 # BUILD_DIR must be configured with the test stubs as child programs of update-assistant:
-#   -DUPDATER_COPY_PROGRAM=<repo>/updater/tests/stubs/copy -DUPDATER_COPY_OPTIONS=-R
+#   -DUPDATER_COPY_PROGRAM=<repo>/updater/tests/stubs/copy -DUPDATER_COPY_OPTIONS='-a;--'
 #   -DUPDATER_OPEN_PROGRAM=<repo>/updater/tests/stubs/open
 # Each check prints "ok" or "FAIL"; the exit status is the number of failures (0 when all pass).
 set -uo pipefail

@@ -2,8 +2,10 @@
 # Smoke test of shortcut-listener's event tap on a macOS runner:
 #   .ci/macos/event_tap_smoke.sh BUILD_DIR
 # Starts the listener with the default chords, posts fn + Control through CGEventPost and expects
-# "speak" on its standard output. Where the runner has not granted the permissions (no event tap,
-# or no right to post events) it says so in a warning and passes, since nothing can be shown.
+# "speak" on its standard output, through the active tap or, without the Accessibility
+# permission, through the listen-only fallback. Where the runner grants neither (no "speak"
+# after the fallback notice, or no right to post events) nothing can be shown: the test is
+# SKIPPED, says so in a GitHub warning annotation, and exits 0; it never reports that as a pass.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,11 +30,14 @@ for _ in $(seq 1 600); do
 done
 echo "listener stderr:"
 sed 's/^/    /' "$work/err"
-if grep -q "^event tap unavailable" "$work/err"; then
-    echo "::warning::event tap smoke test not run: this runner did not grant the listener an event tap (Accessibility / Input Monitoring)"
+skip() {
+    echo "::warning::event tap smoke test SKIPPED: $1"
+    echo "SKIPPED (not a pass): $1"
     exit 0
-fi
-if ! grep -q "^ready: event tap$" "$work/err"; then
+}
+fallback=""
+grep -q "^event tap unavailable" "$work/err" && fallback=" (through the watch-only fallback)"
+if [ -z "$fallback" ] && ! grep -q "^ready: event tap$" "$work/err"; then
     echo "FAIL the listener reported neither its tap nor its monitors"
     exit 1
 fi
@@ -42,10 +47,7 @@ fi
 for attempt in 1 2 3 4 5; do
     "$work/post-chord"
     status=$?
-    if [ "$status" = 3 ]; then
-        echo "::warning::event tap smoke test not run: this runner may not post synthetic events (Accessibility)"
-        exit 0
-    fi
+    [ "$status" = 3 ] && skip "this runner may not post synthetic events (Accessibility)"
     [ "$status" = 0 ] || { echo "FAIL post-chord exited with $status"; exit 1; }
     for _ in $(seq 1 50); do
         grep -qx "speak" "$work/out" && break 2
@@ -56,8 +58,11 @@ done
 echo "listener stdout:"
 sed 's/^/    /' "$work/out"
 if grep -qx "speak" "$work/out"; then
-    echo "ok   fn + Control posted through CGEventPost gave \"speak\""
+    echo "ok   fn + Control posted through CGEventPost gave \"speak\"$fallback"
     exit 0
 fi
+# Without the permissions a fallback may see nothing: neither tap could be made, and the
+# monitors see no keys for a process that is not trusted.
+[ -n "$fallback" ] && skip "no event tap granted (Accessibility / Input Monitoring); no \"speak\" through the fallback"
 echo "FAIL no \"speak\" line after fn + Control"
 exit 1

@@ -7,7 +7,7 @@ src=$1 work=$2 seconds=$3
 mkdir -p "$work/corpus"
 cp -n "$src"/fuzz/seeds/* "$work/corpus/" 2>/dev/null || true
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I "$src" "$src/fuzz/bindings_fuzz.cpp" "$src/binding.cpp" "$src/json_text.cpp" \
+    -I "$src" "$src/fuzz/bindings_fuzz.cpp" "$src/binding.cpp" "$src/json_text.cpp" "$src/upper_case_linux.cpp" \
     -lunistring -o "$work/bindings_fuzz"
 cd "$work"
 ./bindings_fuzz -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 corpus 2>fuzz.log || {

@@ -2,6 +2,7 @@
 
 #include "binding.h"
 #include "json_text.h"
+#include "upper_case.h"
 
 #include <gtest/gtest.h>
 
@@ -150,5 +151,36 @@ INSTANTIATE_TEST_SUITE_P(Labels, UpperCased,
                                            UpperCase{"i", "I"}, UpperCase{"ǆ", "Ǆ"},
                                            UpperCase{"1;", "1;"}, UpperCase{"\xc3", std::nullopt},
                                            UpperCase{"\xed\xa0\x80", std::nullopt}));
+
+struct Utf8Case {
+    const char* name;
+    std::string text;
+    bool wellFormed;
+};
+
+class WellFormedUtf8 : public ::testing::TestWithParam<Utf8Case> {};
+
+TEST_P(WellFormedUtf8, AcceptsExactlyTheWellFormedSequences) {
+    EXPECT_EQ(isWellFormedUtf8(GetParam().text), GetParam().wellFormed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sequences, WellFormedUtf8,
+                         ::testing::Values(Utf8Case{"Empty", "", true},
+                                           Utf8Case{"Ascii", "aZ;", true},
+                                           Utf8Case{"TwoBytes", "\xc3\xa9", true},
+                                           Utf8Case{"ThreeBytes", "\xe2\x82\xac", true},
+                                           Utf8Case{"LastBeforeSurrogates", "\xed\x9f\xbf", true},
+                                           Utf8Case{"FourBytes", "\xf0\x9f\x98\x80", true},
+                                           Utf8Case{"HighestCodePoint", "\xf4\x8f\xbf\xbf", true},
+                                           Utf8Case{"CutShort", "\xc3", false},
+                                           Utf8Case{"LoneContinuation", "\x80", false},
+                                           Utf8Case{"OverlongSlash", "\xc0\xaf", false},
+                                           Utf8Case{"OverlongThreeBytes", "\xe0\x80\xaf", false},
+                                           Utf8Case{"Surrogate", "\xed\xa0\x80", false},
+                                           Utf8Case{"OverlongFourBytes", "\xf0\x80\x80\xaf", false},
+                                           Utf8Case{"AboveUnicode", "\xf4\x90\x80\x80", false},
+                                           Utf8Case{"NotALead", "\xff", false},
+                                           Utf8Case{"BadSecondByte", "\xe2\x28\xa1", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

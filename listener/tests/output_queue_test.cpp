@@ -1,6 +1,7 @@
 // The standard-output queue against real pipes: order, the bound, dropping the oldest lines
 // with one report per overflow, lines longer than one write, a full non-blocking pipe, and a
-// reader that has gone.
+// reader that has gone. Then descriptors poll() cannot watch: a poll() that answers POLLNVAL
+// as macOS does for devices, and a real pty.
 
 #include "output_queue.h"
 
@@ -9,9 +10,11 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -211,6 +214,102 @@ TEST(OutputQueue, AClosedDescriptorLosesTheLinesWithoutWaiting) {
     queue.push("speak\n");
     EXPECT_EQ(queue.flush(), OutputQueue::Flush::done);
     EXPECT_FALSE(queue.pending());
+}
+
+// macOS's answer for a terminal, a pty or /dev/null, whatever the descriptor can take.
+int answerInvalid(pollfd* fds, nfds_t count, int) {
+    for (nfds_t i = 0; i < count; ++i)
+        fds[i].revents = POLLNVAL;
+    return static_cast<int>(count);
+}
+
+bool blocking(int fd) {
+    return (::fcntl(fd, F_GETFL) & O_NONBLOCK) == 0;
+}
+
+TEST(OutputQueueWithoutPoll, AnOpenDescriptorAnsweringPollnvalGetsItsLinesDirectly) {
+    Pipe pipe;
+    OutputQueue queue(pipe.writer(), OutputQueue::kDefaultCapacity, 0, answerInvalid);
+    for (int i = 0; i < 3; ++i) {
+        queue.push(numbered(i));
+        EXPECT_EQ(queue.flush(), OutputQueue::Flush::done);
+    }
+    EXPECT_TRUE(queue.writesDirectly());
+    EXPECT_EQ(pipe.readAvailable(), joined(0, 3));
+    EXPECT_TRUE(blocking(pipe.writer())) << "the shared descriptor keeps its mode";
+}
+
+TEST(OutputQueueWithoutPoll, AFullDescriptorMeansNotYetAndTheLinesFollowInOrder) {
+    Pipe pipe;
+    const size_t filler = pipe.fill();
+    OutputQueue queue(pipe.writer(), OutputQueue::kDefaultCapacity, 0, answerInvalid);
+    for (int i = 0; i < 5; ++i) {
+        queue.push(numbered(i));
+        EXPECT_EQ(queue.flush(), OutputQueue::Flush::waiting) << "never blocks on a full pipe";
+    }
+    EXPECT_TRUE(blocking(pipe.writer()));
+    EXPECT_EQ(pipe.read(filler), std::string(filler, 'x'));
+    EXPECT_EQ(queue.flush(), OutputQueue::Flush::done);
+    EXPECT_EQ(pipe.readAvailable(), joined(0, 5));
+}
+
+TEST(OutputQueueWithoutPoll, AClosedDescriptorAnsweringPollnvalLosesTheLines) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    OutputQueue queue(fds[1], OutputQueue::kDefaultCapacity, 0, answerInvalid);
+    queue.push("speak\n");
+    EXPECT_EQ(queue.flush(), OutputQueue::Flush::done);
+    EXPECT_FALSE(queue.pending());
+}
+
+// A pty in raw mode (no "\r" added), its terminal side written by the queue.
+class Pty {
+  public:
+    Pty() {
+        main_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (main_ < 0 || ::grantpt(main_) != 0 || ::unlockpt(main_) != 0) return;
+        terminal_ = ::open(::ptsname(main_), O_RDWR | O_NOCTTY);
+        termios mode{};
+        if (terminal_ >= 0 && ::tcgetattr(terminal_, &mode) == 0) {
+            ::cfmakeraw(&mode);
+            ::tcsetattr(terminal_, TCSANOW, &mode);
+        }
+    }
+    ~Pty() {
+        if (terminal_ >= 0) ::close(terminal_);
+        if (main_ >= 0) ::close(main_);
+    }
+    bool open() const { return terminal_ >= 0; }
+    int terminal() const { return terminal_; }
+    std::string readAvailable() {
+        std::string got;
+        pollfd readable{main_, POLLIN, 0};
+        char buffer[8192];
+        while (::poll(&readable, 1, 100) == 1 && (readable.revents & POLLIN)) {
+            const ssize_t n = ::read(main_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+  private:
+    int main_ = -1;
+    int terminal_ = -1;
+};
+
+TEST(OutputQueueWithoutPoll, APtyIsWrittenDirectlyAndKeepsBlocking) {
+    Pty pty;
+    if (!pty.open()) GTEST_SKIP() << "no pty can be opened here";
+    OutputQueue queue(pty.terminal());
+    EXPECT_TRUE(queue.writesDirectly()) << "a character device";
+    for (int i = 0; i < 20; ++i)
+        queue.push(numbered(i));
+    EXPECT_EQ(queue.flush(), OutputQueue::Flush::done);
+    EXPECT_EQ(pty.readAvailable(), joined(0, 20));
+    EXPECT_TRUE(blocking(pty.terminal()));
 }
 
 } // namespace

@@ -31,6 +31,7 @@ typedef struct CF_BRIDGED_MUTABLE_TYPE(NSMachPort) __CFMachPort* CFMachPortRef;
 typedef struct CF_BRIDGED_MUTABLE_TYPE(id) __CFRunLoop* CFRunLoopRef;
 typedef struct CF_BRIDGED_MUTABLE_TYPE(id) __CFRunLoopSource* CFRunLoopSourceRef;
 typedef CFStringRef CFRunLoopMode;
+typedef const struct CF_BRIDGED_TYPE(NSLocale) __CFLocale* CFLocaleRef;
 
 typedef struct {
     CFIndex location;
@@ -71,6 +72,14 @@ CFStringRef _Nullable CFStringCreateWithBytes(CFAllocatorRef _Nullable alloc, co
 CFStringRef _Nullable CFStringCreateWithCString(CFAllocatorRef _Nullable alloc, const char* cStr,
                                                 CFStringEncoding encoding) CF_RETURNS_RETAINED;
 CFIndex CFStringGetLength(CFStringRef theString);
+CFMutableStringRef _Nullable CFStringCreateMutableCopy(CFAllocatorRef _Nullable alloc,
+                                                       CFIndex maxLength, CFStringRef theString)
+    CF_RETURNS_RETAINED;
+void CFStringUppercase(CFMutableStringRef theString, CFLocaleRef _Nullable locale);
+CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
+                         UInt8 lossByte, Boolean isExternalRepresentation,
+                         UInt8* _Nullable buffer, CFIndex maxBufLen,
+                         CFIndex* _Nullable usedBufLen);
 void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer);
 Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize,
                            CFStringEncoding encoding);
