@@ -3,7 +3,6 @@
 #include "recognizer.h"
 
 #include "event_codes.h"
-#include "json_text.h"
 #include "state.h"
 #include "streams.h"
 #include "upper_case.h"
