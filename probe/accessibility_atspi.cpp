@@ -1,5 +1,6 @@
-// The accessibility queries over AT-SPI2, talking to its D-Bus interfaces through GIO.
-// AT-SPI counts text in characters; lengths handed to the decision logic are UTF-16 units.
+// The accessibility queries over AT-SPI2: the handle and value table the decision logic sees,
+// over the reads of text_atspi. AT-SPI counts text in characters; lengths handed to the
+// decision logic are UTF-16 units.
 // Range locations are the element's character offsets: the logic only hands them back to
 // createRange, so they are never converted.
 
@@ -7,10 +8,10 @@
 #include "bus_glib.h"
 #include "display_x11.h"
 #include "focus_atspi.h"
-#include "tree_model.h"
+#include "text_atspi.h"
+#include "tree_model_atspi.h"
 #include "utf.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -20,12 +21,8 @@ namespace {
 constexpr int kBudgetMs = 1000;
 // Selections of more characters are not fetched whole; their length is counted in characters.
 constexpr std::int64_t kWholeFetchLimit = 3600;
-constexpr guint32 kScreenCoordinates = 0;
 // A display that does not answer in this time is left out: no window process, no address.
 constexpr int kDisplayTimeoutMs = 150;
-
-const char* const kText = "org.a11y.atspi.Text";
-const char* const kComponent = "org.a11y.atspi.Component";
 
 // A selection of one element as read once per run.
 struct Selection {
@@ -66,140 +63,6 @@ Node stringNode(std::string text) {
     return node;
 }
 
-std::optional<std::pair<std::int64_t, std::int64_t>> offsetsIn(GVariant* reply) {
-    if (!reply) return std::nullopt;
-    gint32 start = 0, end = 0;
-    g_variant_get(reply, "(ii)", &start, &end);
-    if (start < 0 || end < 0) return std::nullopt;
-    return std::pair<std::int64_t, std::int64_t>{std::min(start, end), std::max(start, end)};
-}
-
-// Text and hypertext reads of any object on the bus, for assembling embedded children.
-class BusText final : public HypertextSource {
-  public:
-    BusText(GDBusConnection* bus, const Deadline& deadline) : bus_(bus), deadline_(&deadline) {}
-
-    VariantPtr call(const AtspiObject& object, const char* interface, const char* method,
-                    GVariant* arguments, const char* replyType) {
-        return callMethod(bus_, {object.bus.c_str(), object.path.c_str(), interface, method},
-                          arguments, replyType, *deadline_);
-    }
-
-    std::optional<std::string> text(const AtspiObject& object, std::int64_t start,
-                                    std::int64_t end) {
-        return texts({{object, start, end}}).front();
-    }
-
-    std::vector<std::optional<std::string>>
-    texts(const std::vector<TextRequest>& requests) override {
-        std::vector<PendingCall> calls;
-        std::vector<std::size_t> asked;
-        for (std::size_t i = 0; i < requests.size(); ++i) {
-            const TextRequest& r = requests[i];
-            if (r.start < 0 || r.start > INT32_MAX || r.end < -1 ||
-                (r.end >= 0 && r.end < r.start) || r.end > INT32_MAX) {
-                continue;
-            }
-            calls.push_back(
-                {{r.object.bus.c_str(), r.object.path.c_str(), kText, "GetText"},
-                 g_variant_new("(ii)", static_cast<gint32>(r.start), static_cast<gint32>(r.end)),
-                 "(s)"});
-            asked.push_back(i);
-        }
-        std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
-        std::vector<std::optional<std::string>> out(requests.size());
-        for (std::size_t k = 0; k < asked.size(); ++k) {
-            if (!replies[k]) continue;
-            const gchar* text = nullptr;
-            g_variant_get(replies[k].get(), "(&s)", &text);
-            out[asked[k]] = std::string(text);
-        }
-        return out;
-    }
-
-    // Link index, link and its object: three batches whatever the number of children.
-    std::vector<std::optional<AtspiObject>>
-    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) override {
-        const char* hypertext = "org.a11y.atspi.Hypertext";
-        std::vector<std::optional<AtspiObject>> out(characters.size());
-        std::vector<PendingCall> calls;
-        std::vector<std::size_t> asked;
-        for (std::size_t i = 0; i < characters.size(); ++i) {
-            const auto& [object, offset] = characters[i];
-            if (offset < 0 || offset > INT32_MAX) continue;
-            calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLinkIndex"},
-                             g_variant_new("(i)", static_cast<gint32>(offset)),
-                             "(i)"});
-            asked.push_back(i);
-        }
-        std::vector<VariantPtr> indices = callAll(bus_, calls, *deadline_);
-        calls.clear();
-        std::vector<std::size_t> linked;
-        for (std::size_t k = 0; k < asked.size(); ++k) {
-            gint32 link = -1;
-            if (indices[k]) g_variant_get(indices[k].get(), "(i)", &link);
-            if (link < 0) continue;
-            const AtspiObject& object = characters[asked[k]].first;
-            calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLink"},
-                             g_variant_new("(i)", link),
-                             "((so))"});
-            linked.push_back(asked[k]);
-        }
-        std::vector<VariantPtr> links = callAll(bus_, calls, *deadline_);
-        std::vector<AtspiObject> hyperlinks;
-        std::vector<std::size_t> found;
-        for (std::size_t k = 0; k < linked.size(); ++k) {
-            if (auto hyperlink = objectIn(links[k])) {
-                hyperlinks.push_back(std::move(*hyperlink));
-                found.push_back(linked[k]);
-            }
-        }
-        calls.clear();
-        for (const AtspiObject& hyperlink : hyperlinks) {
-            calls.push_back({{hyperlink.bus.c_str(), hyperlink.path.c_str(),
-                              "org.a11y.atspi.Hyperlink", "GetObject"},
-                             g_variant_new("(i)", 0),
-                             "((so))"});
-        }
-        std::vector<VariantPtr> objects = callAll(bus_, calls, *deadline_);
-        for (std::size_t k = 0; k < found.size(); ++k)
-            out[found[k]] = objectIn(objects[k]);
-        return out;
-    }
-
-    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
-    selectionsIn(const std::vector<AtspiObject>& objects) override {
-        std::vector<PendingCall> calls;
-        for (const AtspiObject& object : objects) {
-            const char* bus = object.bus.c_str();
-            const char* path = object.path.c_str();
-            calls.push_back({{bus, path, kText, "GetNSelections"}, nullptr, "(i)"});
-            calls.push_back({{bus, path, kText, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"});
-        }
-        std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
-        std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> out(objects.size());
-        for (std::size_t i = 0; i < objects.size(); ++i) {
-            gint32 selections = 0;
-            if (replies[2 * i]) g_variant_get(replies[2 * i].get(), "(i)", &selections);
-            if (selections > 0) out[i] = offsetsIn(replies[2 * i + 1].get());
-        }
-        return out;
-    }
-
-  private:
-    static std::optional<AtspiObject> objectIn(const VariantPtr& reply) {
-        if (!reply) return std::nullopt;
-        const gchar* name = nullptr;
-        const gchar* path = nullptr;
-        g_variant_get(reply.get(), "((&s&o))", &name, &path);
-        if (std::string_view(path) == "/org/a11y/atspi/null") return std::nullopt;
-        return AtspiObject{name, path};
-    }
-
-    GDBusConnection* bus_;
-    const Deadline* deadline_;
-};
-
 class AtspiAccessibility final : public Accessibility {
   public:
     bool isProcessTrusted() override;
@@ -219,10 +82,7 @@ class AtspiAccessibility final : public Accessibility {
 
   private:
     Node* find(AxRef ref, Kind kind);
-    std::optional<std::pair<std::int64_t, std::int64_t>> selectionOffsets(const AtspiObject& object,
-                                                                          bool& secret);
     const Selection* readSelection(Node& element);
-    void readTextAndExtents(const AtspiObject& object, Selection& selection);
     bool measureRange(const AtspiObject& object, Node& range);
     std::optional<AxRef> focusedElement();
     std::optional<AxRef> selectedText(Node& element);
@@ -277,86 +137,20 @@ Node* AtspiAccessibility::find(AxRef ref, Kind kind) {
     return node && node->kind == kind ? node : nullptr;
 }
 
-// The first selection, or the caret as an empty selection when nothing is selected. The
-// role, the count of selections, the first selection and the caret are asked together.
-std::optional<std::pair<std::int64_t, std::int64_t>>
-AtspiAccessibility::selectionOffsets(const AtspiObject& object, bool& secret) {
-    const char* bus = object.bus.c_str();
-    const char* path = object.path.c_str();
-    std::vector<VariantPtr> replies =
-        callAll(bus_.get(),
-                {{{bus, path, "org.a11y.atspi.Accessible", "GetRole"}, nullptr, "(u)"},
-                 {{bus, path, kText, "GetNSelections"}, nullptr, "(i)"},
-                 {{bus, path, kText, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"},
-                 {{bus, path, "org.freedesktop.DBus.Properties", "Get"},
-                  g_variant_new("(ss)", kText, "CaretOffset"),
-                  "(v)"}},
-                deadline_);
-    guint32 role = 0;
-    if (replies[0]) g_variant_get(replies[0].get(), "(u)", &role);
-    secret = keepsTextPrivate(role);
-    if (!replies[1]) return std::nullopt;
-    gint32 selections = 0;
-    g_variant_get(replies[1].get(), "(i)", &selections);
-    if (selections > 0) return offsetsIn(replies[2].get());
-    if (!replies[3]) return std::nullopt;
-    GVariant* inner = nullptr;
-    g_variant_get(replies[3].get(), "(v)", &inner);
-    VariantPtr value(inner);
-    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
-    gint32 offset = g_variant_get_int32(value.get());
-    if (offset < 0) return std::nullopt;
-    return std::pair<std::int64_t, std::int64_t>{offset, offset};
-}
-
-GVariant* extentsArguments(std::int64_t start, std::int64_t end) {
-    return g_variant_new("(iiu)", static_cast<gint32>(start), static_cast<gint32>(end),
-                         kScreenCoordinates);
-}
-
-std::optional<AxRect> rectIn(GVariant* reply) {
-    if (!reply) return std::nullopt;
-    gint32 x = 0, y = 0, width = 0, height = 0;
-    g_variant_get(reply, "(iiii)", &x, &y, &width, &height);
-    return AxRect{double(std::min(x, x + width)), double(std::min(y, y + height)),
-                  double(std::abs(width)), double(std::abs(height))};
-}
-
-// The selected text and the selection's box, asked together: the box is asked for next.
-void AtspiAccessibility::readTextAndExtents(const AtspiObject& object, Selection& selection) {
-    if (selection.charEnd > INT32_MAX) return;
-    const char* bus = object.bus.c_str();
-    const char* path = object.path.c_str();
-    std::vector<PendingCall> calls{{{bus, path, kText, "GetText"},
-                                    g_variant_new("(ii)", static_cast<gint32>(selection.charStart),
-                                                  static_cast<gint32>(selection.charEnd)),
-                                    "(s)"}};
-    if (selection.charEnd > selection.charStart) {
-        calls.push_back({{bus, path, kText, "GetRangeExtents"},
-                         extentsArguments(selection.charStart, selection.charEnd),
-                         "(iiii)"});
-    }
-    std::vector<VariantPtr> replies = callAll(bus_.get(), calls, deadline_);
-    if (replies[0]) {
-        const gchar* text = nullptr;
-        g_variant_get(replies[0].get(), "(&s)", &text);
-        selection.text = std::string(text);
-    }
-    if (replies.size() > 1) selection.extents = rectIn(replies[1].get());
-}
-
 const Selection* AtspiAccessibility::readSelection(Node& element) {
     if (element.selection) return &*element.selection;
-    bool secret = false;
-    auto offsets = selectionOffsets(element.object, secret);
-    if (!offsets) return nullptr;
+    SelectionOffsets read = readSelectionOffsets(bus_.get(), element.object, deadline_);
+    if (!read.offsets) return nullptr;
     Selection selection;
-    selection.charStart = offsets->first;
-    selection.charEnd = offsets->second;
-    selection.secret = secret;
+    selection.charStart = read.offsets->first;
+    selection.charEnd = read.offsets->second;
+    selection.secret = read.secret;
     selection.length = selection.charEnd - selection.charStart;
-    if (!secret && selection.length <= kWholeFetchLimit) {
-        readTextAndExtents(element.object, selection);
+    if (!selection.secret && selection.length <= kWholeFetchLimit) {
+        TextAndExtents fetched = readTextAndExtents(bus_.get(), element.object, selection.charStart,
+                                                    selection.charEnd, deadline_);
+        selection.text = std::move(fetched.text);
+        selection.extents = fetched.extents;
         if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
             // Web pages: the selection spans children that stand in the text as U+FFFC.
             selection.text =
@@ -405,7 +199,7 @@ std::optional<AxRef> AtspiAccessibility::selectedText(Node& element) {
 // A Component call answering two integers, as a point or a size.
 std::optional<AxRef> AtspiAccessibility::pair(const AtspiObject& object, const char* method,
                                               GVariant* arguments, Kind kind) {
-    VariantPtr reply = text_.call(object, kComponent, method, arguments, "(ii)");
+    VariantPtr reply = text_.call(object, kComponentInterface, method, arguments, "(ii)");
     if (!reply) return std::nullopt;
     gint32 first = 0, second = 0;
     g_variant_get(reply.get(), "(ii)", &first, &second);
@@ -476,7 +270,7 @@ std::optional<AxRef> AtspiAccessibility::boundsForRange(Node& element, Node& ran
         box = selection->extents;
     } else {
         box = rectIn(text_
-                         .call(element.object, kText, "GetRangeExtents",
+                         .call(element.object, kTextInterface, "GetRangeExtents",
                                extentsArguments(range.charStart, *range.charEnd), "(iiii)")
                          .get());
     }

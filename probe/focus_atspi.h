@@ -1,7 +1,7 @@
 #pragma once
 // Finds the focused accessible object on the accessibility bus.
 
-#include "tree_model.h"
+#include "tree_model_atspi.h"
 #include "bus_glib.h"
 
 #include <cstdint>

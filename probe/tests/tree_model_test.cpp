@@ -1,7 +1,7 @@
 // The AT-SPI layer's bus-free decisions: which application and which focused object to read,
 // UTF-16 coverage, and reading a selection that spans embedded children.
 
-#include "tree_model.h"
+#include "tree_model_atspi.h"
 #include "utf.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "tree_model.h"
+#include "tree_model_atspi.h"
 
 #include "utf.h"
 
