@@ -12,6 +12,7 @@
 #include "tree_model_atspi.h"
 #include "utf.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -19,8 +20,17 @@ namespace {
 
 // The whole run, connection included, finishes within this budget whatever the peers do.
 constexpr int kBudgetMs = 1000;
-// Selections of more characters are not fetched whole; their length is counted in characters.
+// Selections of more characters are long: the logic asks only for their first units.
 constexpr std::int64_t kWholeFetchLimit = 3600;
+// A long selection is read whole up to this many characters, in chunks asked in parallel, so
+// that its length counts UTF-16 units exactly; beyond it the length is in the toolkit's offsets.
+constexpr std::int64_t kExactLengthLimit = 200000;
+constexpr std::int64_t kChunkCharacters = 8192;
+// A first answer with an empty text or a zero box for a non-empty range is asked again: some
+// toolkits (Firefox) complete a selection's details only after the first question.
+constexpr int kRereads = 2;
+constexpr int kRereadPauseMs = 10;
+constexpr int kRereadReserveMs = 200;
 // A display that does not answer in this time is left out: no window process, no address.
 constexpr int kDisplayTimeoutMs = 150;
 
@@ -33,6 +43,8 @@ struct Selection {
     bool assembled = false;          // text came from embedded children too
     bool secret = false;             // a password field: neither text nor length leave
     std::optional<AxRect> extents;   // the box of [charStart, charEnd), when asked
+    std::optional<std::string> raw;  // a long selection's text as the toolkit gave it
+    bool windowRelative = false;     // the toolkit's positions are relative to its window
 };
 
 enum class Kind { desktop, element, range, point, size, rect, string };
@@ -83,7 +95,12 @@ class AtspiAccessibility final : public Accessibility {
   private:
     Node* find(AxRef ref, Kind kind);
     const Selection* readSelection(Node& element);
-    bool measureRange(const AtspiObject& object, Node& range);
+    std::optional<Selection> readSelectionOnce(const AtspiObject& object);
+    std::optional<Selection> readSelectionAgainIfIncomplete(const AtspiObject& object);
+    void readShortSelection(const AtspiObject& object, Selection& selection);
+    void readLongSelection(const AtspiObject& object, Selection& selection);
+    std::optional<AxRect> onScreen(const Node& element, AxRect box, bool clip) const;
+    bool measureRange(const Node& element, Node& range);
     std::optional<AxRef> focusedElement();
     std::optional<AxRef> selectedText(Node& element);
     std::optional<AxRef> pair(const AtspiObject& object, const char* method, GVariant* arguments,
@@ -95,6 +112,7 @@ class AtspiAccessibility final : public Accessibility {
     GObjectPtr<GDBusConnection> bus_;
     BusText text_{nullptr, deadline_};
     std::optional<std::uint32_t> activeWindowPid_;
+    std::optional<AxRect> activeWindowBox_;
     HandleTable<Node> nodes_;
 };
 
@@ -119,6 +137,7 @@ bool AtspiAccessibility::isProcessTrusted() {
     if (!session) return false;
     DisplayFacts display = readDisplayFacts(kDisplayTimeoutMs);
     activeWindowPid_ = display.activeWindowPid;
+    activeWindowBox_ = display.activeWindowBox;
     const char* fixed = std::getenv("AT_SPI_BUS_ADDRESS");
     std::optional<std::string> address =
         fixed && *fixed ? std::optional<std::string>(fixed) : display.accessibilityBus;
@@ -137,44 +156,122 @@ Node* AtspiAccessibility::find(AxRef ref, Kind kind) {
     return node && node->kind == kind ? node : nullptr;
 }
 
+// True when the answer has what a selection of its length must have: some text, and a box
+// with an extent where one was given.
+bool isComplete(const Selection& selection) {
+    if (selection.secret || selection.charEnd == selection.charStart) return true;
+    if (!selection.text || selection.text->empty()) return false;
+    return !selection.extents || selection.extents->width > 0 || selection.extents->height > 0;
+}
+
+std::optional<Selection>
+AtspiAccessibility::readSelectionAgainIfIncomplete(const AtspiObject& object) {
+    std::optional<Selection> selection = readSelectionOnce(object);
+    for (int reread = 0; reread < kRereads && selection && !isComplete(*selection); ++reread) {
+        if (deadline_.remainingMs() <= kRereadReserveMs) break;
+        g_usleep(kRereadPauseMs * 1000);
+        selection = readSelectionOnce(object);
+    }
+    return selection;
+}
+
 const Selection* AtspiAccessibility::readSelection(Node& element) {
     if (element.selection) return &*element.selection;
-    SelectionOffsets read = readSelectionOffsets(bus_.get(), element.object, deadline_);
-    if (!read.offsets) return nullptr;
+    std::optional<Selection> selection = readSelectionAgainIfIncomplete(element.object);
+    if (selection && !isComplete(*selection) && deadline_.remainingMs() > kRereadReserveMs) {
+        // Right after the focus moves, Firefox may still name the object that had it: the
+        // object now focused is asked once more.
+        FocusSearch search = findFocusedObject(bus_.get(), deadline_, activeWindowPid_);
+        if (search.focused && !(*search.focused == element.object)) {
+            if (auto moved = readSelectionAgainIfIncomplete(*search.focused)) {
+                element.object = *search.focused;
+                selection = std::move(moved);
+            }
+        }
+    }
+    if (!selection) return nullptr;
+    if (selection->text && selection->text->empty() && selection->charEnd > selection->charStart) {
+        // Java's bridge answers "" for a range holding a character outside the BMP: the
+        // range's length (its offsets count UTF-16 units there) stays, without text.
+        selection->text.reset();
+        selection->raw.reset();
+        selection->length = selection->charEnd - selection->charStart;
+    }
+    element.selection = std::move(*selection);
+    return &*element.selection;
+}
+
+std::optional<Selection> AtspiAccessibility::readSelectionOnce(const AtspiObject& object) {
+    SelectionOffsets read = readSelectionOffsets(bus_.get(), object, deadline_);
+    if (!read.offsets) return std::nullopt;
     Selection selection;
     selection.charStart = read.offsets->first;
     selection.charEnd = read.offsets->second;
     selection.secret = read.secret;
+    selection.windowRelative = read.windowRelative;
     selection.length = selection.charEnd - selection.charStart;
-    if (!selection.secret && selection.length <= kWholeFetchLimit) {
-        TextAndExtents fetched = readTextAndExtents(bus_.get(), element.object, selection.charStart,
-                                                    selection.charEnd, deadline_);
-        selection.text = std::move(fetched.text);
-        selection.extents = fetched.extents;
-        if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
-            // Web pages: the selection spans children that stand in the text as U+FFFC.
-            selection.text =
-                assembleText(text_, element.object, selection.charStart, selection.charEnd);
-            selection.assembled = true;
-        }
-        if (selection.text) {
-            selection.text = withoutSupplementaryPadding(*selection.text);
-            selection.length = utf16Length(*selection.text);
-        }
+    if (selection.secret) return selection;
+    if (selection.length <= kWholeFetchLimit) {
+        readShortSelection(object, selection);
+    } else {
+        readLongSelection(object, selection);
     }
-    element.selection = std::move(selection);
-    return &*element.selection;
+    return selection;
+}
+
+void AtspiAccessibility::readShortSelection(const AtspiObject& object, Selection& selection) {
+    TextAndExtents fetched =
+        readTextAndExtents(bus_.get(), object, selection.charStart, selection.charEnd, deadline_);
+    selection.text = std::move(fetched.text);
+    selection.extents = fetched.extents;
+    if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
+        // Web pages: the selection spans children that stand in the text as U+FFFC.
+        selection.text = assembleText(text_, object, selection.charStart, selection.charEnd);
+        selection.assembled = true;
+    }
+    if (selection.text) {
+        selection.text = withoutSupplementaryPadding(*selection.text);
+        selection.length = utf16Length(*selection.text);
+    }
+}
+
+// The whole selection in parallel chunks, for its exact length in UTF-16 units; its text
+// then gives the prefix too.
+void AtspiAccessibility::readLongSelection(const AtspiObject& object, Selection& selection) {
+    if (selection.length > kExactLengthLimit) return;
+    std::vector<TextRequest> chunks;
+    for (std::int64_t start = selection.charStart; start < selection.charEnd;
+         start += kChunkCharacters) {
+        chunks.push_back({object, start, std::min(start + kChunkCharacters, selection.charEnd)});
+    }
+    std::string raw;
+    for (std::optional<std::string>& chunk : text_.texts(chunks)) {
+        if (!chunk) return;
+        raw += *chunk;
+    }
+    selection.text = withoutSupplementaryPadding(raw);
+    selection.length = utf16Length(*selection.text);
+    selection.raw = std::move(raw);
 }
 
 // Finds the characters a range created by location and UTF-16 length covers, and its text.
-bool AtspiAccessibility::measureRange(const AtspiObject& object, Node& range) {
+// A range at the start of a long selection already read is measured against that text.
+bool AtspiAccessibility::measureRange(const Node& element, Node& range) {
     if (range.charEnd) return true;
     if (range.range.length < 0) return false;
+    const Selection* selection = element.selection ? &*element.selection : nullptr;
+    auto units = static_cast<std::size_t>(range.range.length);
+    if (selection && selection->raw && selection->text && range.charStart == selection->charStart) {
+        range.charEnd =
+            range.charStart + charactersCoveringUnits(*selection->raw, range.range.length);
+        range.text = utf16Prefix(*selection->text, units);
+        return true;
+    }
     // Each character takes at least one unit, so this many characters hold the whole range.
-    auto text = text_.text(object, range.charStart, range.charStart + range.range.length);
+    auto text = text_.text(element.object, range.charStart, range.charStart + range.range.length);
     if (!text) return false;
     range.charEnd = range.charStart + charactersCoveringUnits(*text, range.range.length);
-    range.text = utf16Prefix(*text, static_cast<std::size_t>(range.range.length));
+    range.text = utf16Prefix(withoutSupplementaryPadding(*text), units);
     return true;
 }
 
@@ -230,7 +327,13 @@ std::optional<AxRef> AtspiAccessibility::copyAttributeValue(AxRef ref, std::stri
     if (attribute == "AXSelectedText") return selectedText(*element);
     AtspiObject object = element->object;
     if (attribute == "AXPosition") {
-        return pair(object, "GetPosition", g_variant_new("(u)", kScreenCoordinates), Kind::point);
+        std::optional<AxRef> position =
+            pair(object, "GetPosition", g_variant_new("(u)", kScreenCoordinates), Kind::point);
+        if (Node* point = position ? find(*position, Kind::point) : nullptr) {
+            AxRect moved = *onScreen(*element, {point->point.x, point->point.y, 0, 0}, false);
+            point->point = {moved.x, moved.y};
+        }
+        return position;
     }
     if (attribute == "AXSize") return pair(object, "GetSize", nullptr, Kind::size);
     return std::nullopt;
@@ -246,11 +349,31 @@ std::optional<AxRef> AtspiAccessibility::stringForRange(Node& element, Node& ran
         return nodes_.add(stringNode(
             utf16Prefix(*selection->text, static_cast<std::size_t>(range.range.length))));
     }
-    if (!measureRange(element.object, range)) return std::nullopt;
+    if (!measureRange(element, range)) return std::nullopt;
     std::optional<std::string> text = range.text;
     if (!text) text = text_.text(element.object, range.charStart, *range.charEnd);
     if (!text) return std::nullopt;
     return nodes_.add(stringNode(std::move(*text)));
+}
+
+// Where a box lies on screen: a window-relative box moved by its window's origin, then, when
+// `clip` asks, cut to the focused window, so that a part scrolled out of view or a placeholder
+// taller than the window is not given. Absent when nothing of it lies inside the window.
+std::optional<AxRect> AtspiAccessibility::onScreen(const Node& element, AxRect box,
+                                                   bool clip) const {
+    if (!activeWindowBox_) return box;
+    const AxRect& window = *activeWindowBox_;
+    if (element.selection && element.selection->windowRelative) {
+        box.x += window.x;
+        box.y += window.y;
+    }
+    if (!clip) return box;
+    double left = std::max(box.x, window.x);
+    double top = std::max(box.y, window.y);
+    double right = std::min(box.x + box.width, window.x + window.width);
+    double bottom = std::min(box.y + box.height, window.y + window.height);
+    if (right < left || bottom < top) return std::nullopt;
+    return AxRect{left, top, right - left, bottom - top};
 }
 
 // AT-SPI has no extents for an empty range (a caret); toolkits reject the call, so it fails
@@ -260,7 +383,7 @@ std::optional<AxRef> AtspiAccessibility::boundsForRange(Node& element, Node& ran
     if (selection && selection->assembled && range.charStart == selection->charStart) {
         range.charEnd = selection->charEnd;
     }
-    if (!measureRange(element.object, range) || *range.charEnd == range.charStart) {
+    if (!measureRange(element, range) || *range.charEnd == range.charStart) {
         return std::nullopt;
     }
     if (*range.charEnd > INT32_MAX) return std::nullopt;
@@ -269,11 +392,9 @@ std::optional<AxRef> AtspiAccessibility::boundsForRange(Node& element, Node& ran
         *range.charEnd == selection->charEnd) {
         box = selection->extents;
     } else {
-        box = rectIn(text_
-                         .call(element.object, kTextInterface, "GetRangeExtents",
-                               extentsArguments(range.charStart, *range.charEnd), "(iiii)")
-                         .get());
+        box = readRangeBox(bus_.get(), element.object, range.charStart, *range.charEnd, deadline_);
     }
+    if (box) box = onScreen(element, *box, true);
     if (!box) return std::nullopt;
     Node node = nodeOf(Kind::rect);
     node.rect = *box;

@@ -16,7 +16,37 @@ std::optional<AtspiObject> objectIn(const VariantPtr& reply) {
     return AtspiObject{name, path};
 }
 
+constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
+
+constexpr const char* kApplication = "org.a11y.atspi.Application";
+
+// The string inside a Properties.Get reply, or "".
+std::string propertyString(GVariant* reply) {
+    if (!reply) return {};
+    GVariant* inner = nullptr;
+    g_variant_get(reply, "(v)", &inner);
+    VariantPtr value(inner);
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+    return g_variant_get_string(value.get(), nullptr);
+}
+
+// GTK 4 answers positions relative to its window.
+bool isGtk4(GVariant* name, GVariant* version) {
+    return g_ascii_strcasecmp(propertyString(name).c_str(), "GTK") == 0 &&
+           g_str_has_prefix(propertyString(version).c_str(), "4.");
+}
+
 } // namespace
+
+std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline) {
+    if (end <= start || end > INT32_MAX) return std::nullopt;
+    return rectIn(
+        callMethod(bus,
+                   {object.bus.c_str(), object.path.c_str(), kTextInterface, "GetRangeExtents"},
+                   extentsArguments(start, end), "(iiii)", deadline)
+            .get());
+}
 
 std::optional<Offsets> offsetsIn(GVariant* reply) {
     if (!reply) return std::nullopt;
@@ -51,9 +81,17 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
                  {{name, path, kTextInterface, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"},
                  {{name, path, "org.freedesktop.DBus.Properties", "Get"},
                   g_variant_new("(ss)", kTextInterface, "CaretOffset"),
+                  "(v)"},
+                 // Get, not GetAll: Qt 5's bridge crashes its application on GetAll.
+                 {{name, kRootPath, "org.freedesktop.DBus.Properties", "Get"},
+                  g_variant_new("(ss)", kApplication, "ToolkitName"),
+                  "(v)"},
+                 {{name, kRootPath, "org.freedesktop.DBus.Properties", "Get"},
+                  g_variant_new("(ss)", kApplication, "Version"),
                   "(v)"}},
                 deadline);
     SelectionOffsets read;
+    read.windowRelative = isGtk4(replies[4].get(), replies[5].get());
     guint32 role = 0;
     if (replies[0]) g_variant_get(replies[0].get(), "(u)", &role);
     read.secret = keepsTextPrivate(role);
@@ -203,4 +241,22 @@ std::vector<std::optional<Offsets>> BusText::selectionsIn(const std::vector<Atsp
         if (selections > 0) out[i] = offsetsIn(replies[2 * i + 1].get());
     }
     return out;
+}
+
+std::vector<std::uint32_t> BusText::rolesOf(const std::vector<AtspiObject>& objects) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& object : objects) {
+        calls.push_back(
+            {{object.bus.c_str(), object.path.c_str(), "org.a11y.atspi.Accessible", "GetRole"},
+             nullptr,
+             "(u)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
+    std::vector<std::uint32_t> roles(objects.size(), 0);
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        guint32 role = 0;
+        if (replies[i]) g_variant_get(replies[i].get(), "(u)", &role);
+        roles[i] = role;
+    }
+    return roles;
 }

@@ -29,9 +29,11 @@ GVariant* extentsArguments(std::int64_t start, std::int64_t end);
 struct SelectionOffsets {
     std::optional<Offsets> offsets; // the first selection, else the caret as an empty range
     bool secret = false;            // a password field
+    bool windowRelative = false;    // a toolkit that answers screen positions per window
 };
 
-// The role, the count of selections, the first selection and the caret, asked together.
+// The role, the count of selections, the first selection, the caret and the application's
+// toolkit, asked together. GTK 4 gives window-relative positions when asked for the screen.
 SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& object,
                                       const Deadline& deadline);
 
@@ -43,6 +45,10 @@ struct TextAndExtents {
 // The text of [start, end) and its box, asked together.
 TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& object,
                                   std::int64_t start, std::int64_t end, const Deadline& deadline);
+
+// The box of the non-empty range [start, end), in screen coordinates.
+std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline);
 
 // Text and hypertext reads of any object on the bus, for assembling embedded children.
 class BusText final : public HypertextSource {
@@ -61,6 +67,7 @@ class BusText final : public HypertextSource {
     embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) override;
     std::vector<std::optional<Offsets>>
     selectionsIn(const std::vector<AtspiObject>& objects) override;
+    std::vector<std::uint32_t> rolesOf(const std::vector<AtspiObject>& objects) override;
 
   private:
     GDBusConnection* bus_;
