@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times selection-probe from process start to JSON and records its peak memory, against the
 # small test window and one with about 6000 extra accessible objects; a libatspi client doing
-# the same search is measured alongside. Runs on a private X server and session bus.
+# the same search is measured alongside, and the D-Bus method calls of one run of each on the
+# accessibility bus are counted (bench/count_calls.py). Runs on a private X server and bus.
 #   probe/bench/run.sh [BUILD_DIR]     (default: build/dev, configured RelWithDebInfo)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -61,7 +62,13 @@ stop_app() {
     app_pid=""
 }
 
-# Median of the hyperfine runs in ms, and the largest peak RSS of 20 runs in KiB.
+a11y_address() {
+    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+        --method org.a11y.Bus.GetAddress | sed -n "s/^('\(.*\)',)\$/\1/p"
+}
+
+# Median of the hyperfine runs in ms, the largest peak RSS of 20 runs in KiB, and the median
+# number of D-Bus calls of one run.
 measure() {
     local name=$1 program=$2 runs=${3:-60}
     hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
@@ -72,7 +79,10 @@ measure() {
         rss=$( { /usr/bin/time -v "$program" >/dev/null; } 2>&1 | awk '/Maximum resident/ {print $NF}')
         [ "$rss" -gt "$peak" ] && peak=$rss
     done
-    printf '%-34s median %7s ms   peak RSS %6.1f MiB\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN {print k / 1024}')"
+    local calls
+    calls=$(python3 "$top/probe/bench/count_calls.py" "$(a11y_address)" "$program" | head -1)
+    printf '%-34s median %7s ms   peak RSS %6.1f MiB   D-Bus calls %s\n' "$name" "$median" \
+        "$(awk -v k="$peak" 'BEGIN {print k / 1024}')" "$calls"
 }
 
 start_app
