@@ -221,6 +221,8 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
             if (!state || hasState(*state, kStateDefunct)) continue;
             if (onlyActive && !hasState(*state, kStateActive)) continue;
             if (hasState(*state, kStateFocused)) found.push_back({level[i], depth, false});
+            // Hidden subtrees (closed menus, other pages) are not walked.
+            if (!mayHoldFocusBelow(*state)) continue;
             next.insert(next.end(), facts.children[i].begin(), facts.children[i].end());
         }
         level = std::move(next);

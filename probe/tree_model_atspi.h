@@ -21,11 +21,19 @@ struct AtspiObject {
 inline constexpr int kStateActive = 1;
 inline constexpr int kStateDefunct = 6;
 inline constexpr int kStateFocused = 12;
+inline constexpr int kStateShowing = 25;
+inline constexpr int kStateVisible = 30;
 inline constexpr std::uint32_t kRoleListItem = 32;
 inline constexpr std::uint32_t kRolePasswordText = 40;
 
 inline bool hasState(std::uint64_t states, int state) {
     return (states >> state) & 1u;
+}
+
+// True when the focus may lie below an object with these states: it is showing or visible.
+// GTK 4 containers lack `showing` but are visible; hidden menus and pages are neither.
+inline bool mayHoldFocusBelow(std::uint64_t states) {
+    return hasState(states, kStateShowing) || hasState(states, kStateVisible);
 }
 
 // An application on the registry, as far as it has been asked.

@@ -244,23 +244,30 @@ class AppCase(unittest.TestCase):
             self.report_row()
 
     def report_row(self):
-        """Benchmark mode: one table row with the verdicts and the probe's median time, asked
-        in the state the case left (selection made, stopped applications still stopped)."""
-        result = os.path.join(self.session.dir, "hyperfine.json")
-        subprocess.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json",
-                        result, PROBE], capture_output=True, timeout=600)
-        try:
-            with open(result) as file:
-                median = "%.1f" % (json.load(file)["results"][0]["median"] * 1000)
-        except (OSError, ValueError, KeyError, IndexError):
-            median = "?"
+        """Benchmark mode: one table row with the verdicts and the probe's median time and
+        D-Bus calls per run, asked in the state the case left (selection made, stopped
+        applications still stopped). SELECTION_PROBE_COMPARE=PATH measures another build of
+        the probe in the same state, for a before-and-after row."""
+        probes = [PROBE]
+        if os.environ.get("SELECTION_PROBE_COMPARE"):
+            probes.append(os.path.abspath(os.environ["SELECTION_PROBE_COMPARE"]))
         counter = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench",
                                "count_calls.py")
-        counted = run_text([sys.executable, counter, self.session.a11y_address, PROBE], 600)
-        calls = counted.split("\n")[0] or "?"
+        figures = []
+        for probe in probes:
+            result = os.path.join(self.session.dir, "hyperfine.json")
+            subprocess.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json",
+                            result, probe], capture_output=True, timeout=600)
+            try:
+                with open(result) as file:
+                    median = "%.1f" % (json.load(file)["results"][0]["median"] * 1000)
+            except (OSError, ValueError, KeyError, IndexError):
+                median = "?"
+            counted = run_text([sys.executable, counter, self.session.a11y_address, probe], 600)
+            figures += [median, counted.split("\n")[0] or "?"]
         verdicts = getattr(self, "verdicts", {})
         cells = [verdicts.get(key, "not reached") for key in ("text", "length", "box")]
-        print(f"row | {CASE} | {' | '.join(cells)} | {median} | {calls} |", file=sys.stderr)
+        print(f"row | {CASE} | {' | '.join(cells + figures)} |", file=sys.stderr)
 
     def check_answer(self, answer, text, window, length=None, **box_options):
         """Judges text, length and box each on its own (so that a table can show all three),
