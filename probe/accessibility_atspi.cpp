@@ -158,10 +158,13 @@ Node* AtspiAccessibility::find(AxRef ref, Kind kind) {
 
 // True when the answer has what a selection of its length must have: some text, and a box
 // with an extent where one was given.
+bool hasBox(const Selection& selection) {
+    return !selection.extents || selection.extents->width > 0 || selection.extents->height > 0;
+}
+
 bool isComplete(const Selection& selection) {
     if (selection.secret || selection.charEnd == selection.charStart) return true;
-    if (!selection.text || selection.text->empty()) return false;
-    return !selection.extents || selection.extents->width > 0 || selection.extents->height > 0;
+    return selection.text && !selection.text->empty() && hasBox(selection);
 }
 
 std::optional<Selection>
@@ -169,6 +172,8 @@ AtspiAccessibility::readSelectionAgainIfIncomplete(const AtspiObject& object) {
     std::optional<Selection> selection = readSelectionOnce(object);
     for (int reread = 0; reread < kRereads && selection && !isComplete(*selection); ++reread) {
         if (deadline_.remainingMs() <= kRereadReserveMs) break;
+        // A box with an empty text twice over is the toolkit's steady answer (Java's bridge).
+        if (reread > 0 && hasBox(*selection)) break;
         g_usleep(kRereadPauseMs * 1000);
         selection = readSelectionOnce(object);
     }
@@ -178,7 +183,8 @@ AtspiAccessibility::readSelectionAgainIfIncomplete(const AtspiObject& object) {
 const Selection* AtspiAccessibility::readSelection(Node& element) {
     if (element.selection) return &*element.selection;
     std::optional<Selection> selection = readSelectionAgainIfIncomplete(element.object);
-    if (selection && !isComplete(*selection) && deadline_.remainingMs() > kRereadReserveMs) {
+    if (selection && !isComplete(*selection) && !hasBox(*selection) &&
+        deadline_.remainingMs() > kRereadReserveMs) {
         // Right after the focus moves, Firefox may still name the object that had it: the
         // object now focused is asked once more.
         FocusSearch search = findFocusedObject(bus_.get(), deadline_, activeWindowPid_);
