@@ -26,8 +26,9 @@ constexpr std::int64_t kWholeFetchLimit = 3600;
 // that its length counts UTF-16 units exactly; beyond it the length is in the toolkit's offsets.
 constexpr std::int64_t kExactLengthLimit = 200000;
 constexpr std::int64_t kChunkCharacters = 8192;
-// A first answer with an empty text or a zero box for a non-empty range is asked again: some
-// toolkits (Firefox) complete a selection's details only after the first question.
+// A first answer with an empty text or a zero box for a non-empty range is asked again, 10 and
+// then 40 ms later: some toolkits (Firefox) complete a selection's details only after the
+// first question.
 constexpr int kRereads = 2;
 constexpr int kRereadPauseMs = 10;
 constexpr int kRereadReserveMs = 200;
@@ -43,6 +44,7 @@ struct Selection {
     bool assembled = false;          // text came from embedded children too
     bool secret = false;             // a password field: neither text nor length leave
     std::optional<AxRect> extents;   // the box of [charStart, charEnd), when asked
+    bool extentsAsked = false;       // asked with the text: a failure is not asked again
     std::optional<std::string> raw;  // a long selection's text as the toolkit gave it
     bool windowRelative = false;     // the toolkit's positions are relative to its window
 };
@@ -156,12 +158,13 @@ Node* AtspiAccessibility::find(AxRef ref, Kind kind) {
     return node && node->kind == kind ? node : nullptr;
 }
 
-// True when the answer has what a selection of its length must have: some text, and a box
-// with an extent where one was given.
+// False only for a box that was given with no extent (Firefox's first (0,0,0,0)).
 bool hasBox(const Selection& selection) {
     return !selection.extents || selection.extents->width > 0 || selection.extents->height > 0;
 }
 
+// True when the answer has what a selection of its length must have: some text, and a box
+// with an extent where one was given.
 bool isComplete(const Selection& selection) {
     if (selection.secret || selection.charEnd == selection.charStart) return true;
     return selection.text && !selection.text->empty() && hasBox(selection);
@@ -172,9 +175,10 @@ AtspiAccessibility::readSelectionAgainIfIncomplete(const AtspiObject& object) {
     std::optional<Selection> selection = readSelectionOnce(object);
     for (int reread = 0; reread < kRereads && selection && !isComplete(*selection); ++reread) {
         if (deadline_.remainingMs() <= kRereadReserveMs) break;
-        // A box with an empty text twice over is the toolkit's steady answer (Java's bridge).
-        if (reread > 0 && hasBox(*selection)) break;
-        g_usleep(kRereadPauseMs * 1000);
+        // A box with an empty text twice over is the toolkit's steady answer (Java's bridge);
+        // a page whose children are not readable yet is asked again, later.
+        if (reread > 0 && hasBox(*selection) && !selection->assembled) break;
+        g_usleep(static_cast<gulong>(kRereadPauseMs * (1 + 3 * reread)) * 1000);
         selection = readSelectionOnce(object);
     }
     return selection;
@@ -230,6 +234,7 @@ void AtspiAccessibility::readShortSelection(const AtspiObject& object, Selection
         readTextAndExtents(bus_.get(), object, selection.charStart, selection.charEnd, deadline_);
     selection.text = std::move(fetched.text);
     selection.extents = fetched.extents;
+    selection.extentsAsked = selection.charEnd > selection.charStart;
     if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
         // Web pages: the selection spans children that stand in the text as U+FFFC.
         selection.text = assembleText(text_, object, selection.charStart, selection.charEnd);
@@ -394,7 +399,7 @@ std::optional<AxRef> AtspiAccessibility::boundsForRange(Node& element, Node& ran
     }
     if (*range.charEnd > INT32_MAX) return std::nullopt;
     std::optional<AxRect> box;
-    if (selection && selection->extents && range.charStart == selection->charStart &&
+    if (selection && selection->extentsAsked && range.charStart == selection->charStart &&
         *range.charEnd == selection->charEnd) {
         box = selection->extents;
     } else {

@@ -95,6 +95,16 @@ echo "  output: $("$probe")"
 stop_app
 [ -z "${PROBE_BENCH_SMOKE:-}" ] || exit 0
 
+# 3760 characters (3840 UTF-16 units, 80 emoji) against a short selection in the same view.
+long_text="abcdefghijklmnopqrstuvwxyz $(printf '\360\237\230\200') abcdefghijklmnopq "
+start_app --view text --text "$long_text" --repeat 80 --start 0 --end 5
+measure "probe, short selection in a view" "$probe"
+stop_app
+start_app --view text --text "$long_text" --repeat 80 --start 0 --end -1
+measure "probe, 3760 characters selected" "$probe"
+echo "  output: $("$probe" | head -c 120)..."
+stop_app
+
 start_background 19
 start_app
 measure "probe, 20 applications" "$probe"

@@ -264,7 +264,9 @@ class AppCase(unittest.TestCase):
             except (OSError, ValueError, KeyError, IndexError):
                 median = "?"
             counted = run_text([sys.executable, counter, self.session.a11y_address, probe], 600)
-            figures += [median, counted.split("\n")[0] or "?"]
+            lines = counted.split("\n") + ["", ""]
+            figures += [median, lines[0] or "?"]
+            print(f"calls of {probe} by member: {lines[1]}", file=sys.stderr)
         verdicts = getattr(self, "verdicts", {})
         cells = [verdicts.get(key, "not reached") for key in ("text", "length", "box")]
         print(f"row | {CASE} | {' | '.join(cells + figures)} |", file=sys.stderr)
