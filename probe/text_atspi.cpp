@@ -82,7 +82,7 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
                  {{name, path, "org.freedesktop.DBus.Properties", "Get"},
                   g_variant_new("(ss)", kTextInterface, "CaretOffset"),
                   "(v)"},
-                 // Get, not GetAll: Qt 5's bridge crashes its application on GetAll.
+                 // Get, not GetAll: kwrite (Qt 5, KDE Frameworks) crashed on GetAll.
                  {{name, kRootPath, "org.freedesktop.DBus.Properties", "Get"},
                   g_variant_new("(ss)", kApplication, "ToolkitName"),
                   "(v)"},
