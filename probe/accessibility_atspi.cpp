@@ -1,5 +1,6 @@
-// The accessibility queries over AT-SPI2, talking to its D-Bus interfaces through GIO.
-// AT-SPI counts text in characters; lengths handed to the decision logic are UTF-16 units.
+// The accessibility queries over AT-SPI2: the handle and value table the decision logic sees,
+// over the reads of text_atspi. AT-SPI counts text in characters; lengths handed to the
+// decision logic are UTF-16 units.
 // Range locations are the element's character offsets: the logic only hands them back to
 // createRange, so they are never converted.
 
@@ -7,7 +8,8 @@
 #include "bus_glib.h"
 #include "display_x11.h"
 #include "focus_atspi.h"
-#include "tree_model.h"
+#include "text_atspi.h"
+#include "tree_model_atspi.h"
 #include "utf.h"
 
 #include <algorithm>
@@ -18,14 +20,20 @@ namespace {
 
 // The whole run, connection included, finishes within this budget whatever the peers do.
 constexpr int kBudgetMs = 1000;
-// Selections of more characters are not fetched whole; their length is counted in characters.
+// Selections of more characters are long: the logic asks only for their first units.
 constexpr std::int64_t kWholeFetchLimit = 3600;
-constexpr guint32 kScreenCoordinates = 0;
+// A long selection is read whole up to this many characters, in chunks asked in parallel, so
+// that its length counts UTF-16 units exactly; beyond it the length is in the toolkit's offsets.
+constexpr std::int64_t kExactLengthLimit = 200000;
+constexpr std::int64_t kChunkCharacters = 8192;
+// A first answer with an empty text or a zero box for a non-empty range is asked again, 10 and
+// then 40 ms later: some toolkits (Firefox) complete a selection's details only after the
+// first question.
+constexpr int kRereads = 2;
+constexpr int kRereadPauseMs = 10;
+constexpr int kRereadReserveMs = 200;
 // A display that does not answer in this time is left out: no window process, no address.
 constexpr int kDisplayTimeoutMs = 150;
-
-const char* const kText = "org.a11y.atspi.Text";
-const char* const kComponent = "org.a11y.atspi.Component";
 
 // A selection of one element as read once per run.
 struct Selection {
@@ -36,6 +44,9 @@ struct Selection {
     bool assembled = false;          // text came from embedded children too
     bool secret = false;             // a password field: neither text nor length leave
     std::optional<AxRect> extents;   // the box of [charStart, charEnd), when asked
+    bool extentsAsked = false;       // asked with the text: a failure is not asked again
+    std::optional<std::string> raw;  // a long selection's text as the toolkit gave it
+    bool windowRelative = false;     // the toolkit's positions are relative to its window
 };
 
 enum class Kind { desktop, element, range, point, size, rect, string };
@@ -66,140 +77,6 @@ Node stringNode(std::string text) {
     return node;
 }
 
-std::optional<std::pair<std::int64_t, std::int64_t>> offsetsIn(GVariant* reply) {
-    if (!reply) return std::nullopt;
-    gint32 start = 0, end = 0;
-    g_variant_get(reply, "(ii)", &start, &end);
-    if (start < 0 || end < 0) return std::nullopt;
-    return std::pair<std::int64_t, std::int64_t>{std::min(start, end), std::max(start, end)};
-}
-
-// Text and hypertext reads of any object on the bus, for assembling embedded children.
-class BusText final : public HypertextSource {
-  public:
-    BusText(GDBusConnection* bus, const Deadline& deadline) : bus_(bus), deadline_(&deadline) {}
-
-    VariantPtr call(const AtspiObject& object, const char* interface, const char* method,
-                    GVariant* arguments, const char* replyType) {
-        return callMethod(bus_, {object.bus.c_str(), object.path.c_str(), interface, method},
-                          arguments, replyType, *deadline_);
-    }
-
-    std::optional<std::string> text(const AtspiObject& object, std::int64_t start,
-                                    std::int64_t end) {
-        return texts({{object, start, end}}).front();
-    }
-
-    std::vector<std::optional<std::string>>
-    texts(const std::vector<TextRequest>& requests) override {
-        std::vector<PendingCall> calls;
-        std::vector<std::size_t> asked;
-        for (std::size_t i = 0; i < requests.size(); ++i) {
-            const TextRequest& r = requests[i];
-            if (r.start < 0 || r.start > INT32_MAX || r.end < -1 ||
-                (r.end >= 0 && r.end < r.start) || r.end > INT32_MAX) {
-                continue;
-            }
-            calls.push_back(
-                {{r.object.bus.c_str(), r.object.path.c_str(), kText, "GetText"},
-                 g_variant_new("(ii)", static_cast<gint32>(r.start), static_cast<gint32>(r.end)),
-                 "(s)"});
-            asked.push_back(i);
-        }
-        std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
-        std::vector<std::optional<std::string>> out(requests.size());
-        for (std::size_t k = 0; k < asked.size(); ++k) {
-            if (!replies[k]) continue;
-            const gchar* text = nullptr;
-            g_variant_get(replies[k].get(), "(&s)", &text);
-            out[asked[k]] = std::string(text);
-        }
-        return out;
-    }
-
-    // Link index, link and its object: three batches whatever the number of children.
-    std::vector<std::optional<AtspiObject>>
-    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) override {
-        const char* hypertext = "org.a11y.atspi.Hypertext";
-        std::vector<std::optional<AtspiObject>> out(characters.size());
-        std::vector<PendingCall> calls;
-        std::vector<std::size_t> asked;
-        for (std::size_t i = 0; i < characters.size(); ++i) {
-            const auto& [object, offset] = characters[i];
-            if (offset < 0 || offset > INT32_MAX) continue;
-            calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLinkIndex"},
-                             g_variant_new("(i)", static_cast<gint32>(offset)),
-                             "(i)"});
-            asked.push_back(i);
-        }
-        std::vector<VariantPtr> indices = callAll(bus_, calls, *deadline_);
-        calls.clear();
-        std::vector<std::size_t> linked;
-        for (std::size_t k = 0; k < asked.size(); ++k) {
-            gint32 link = -1;
-            if (indices[k]) g_variant_get(indices[k].get(), "(i)", &link);
-            if (link < 0) continue;
-            const AtspiObject& object = characters[asked[k]].first;
-            calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLink"},
-                             g_variant_new("(i)", link),
-                             "((so))"});
-            linked.push_back(asked[k]);
-        }
-        std::vector<VariantPtr> links = callAll(bus_, calls, *deadline_);
-        std::vector<AtspiObject> hyperlinks;
-        std::vector<std::size_t> found;
-        for (std::size_t k = 0; k < linked.size(); ++k) {
-            if (auto hyperlink = objectIn(links[k])) {
-                hyperlinks.push_back(std::move(*hyperlink));
-                found.push_back(linked[k]);
-            }
-        }
-        calls.clear();
-        for (const AtspiObject& hyperlink : hyperlinks) {
-            calls.push_back({{hyperlink.bus.c_str(), hyperlink.path.c_str(),
-                              "org.a11y.atspi.Hyperlink", "GetObject"},
-                             g_variant_new("(i)", 0),
-                             "((so))"});
-        }
-        std::vector<VariantPtr> objects = callAll(bus_, calls, *deadline_);
-        for (std::size_t k = 0; k < found.size(); ++k)
-            out[found[k]] = objectIn(objects[k]);
-        return out;
-    }
-
-    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
-    selectionsIn(const std::vector<AtspiObject>& objects) override {
-        std::vector<PendingCall> calls;
-        for (const AtspiObject& object : objects) {
-            const char* bus = object.bus.c_str();
-            const char* path = object.path.c_str();
-            calls.push_back({{bus, path, kText, "GetNSelections"}, nullptr, "(i)"});
-            calls.push_back({{bus, path, kText, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"});
-        }
-        std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
-        std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> out(objects.size());
-        for (std::size_t i = 0; i < objects.size(); ++i) {
-            gint32 selections = 0;
-            if (replies[2 * i]) g_variant_get(replies[2 * i].get(), "(i)", &selections);
-            if (selections > 0) out[i] = offsetsIn(replies[2 * i + 1].get());
-        }
-        return out;
-    }
-
-  private:
-    static std::optional<AtspiObject> objectIn(const VariantPtr& reply) {
-        if (!reply) return std::nullopt;
-        const gchar* name = nullptr;
-        const gchar* path = nullptr;
-        g_variant_get(reply.get(), "((&s&o))", &name, &path);
-        if (std::string_view(path) == "/org/a11y/atspi/null") return std::nullopt;
-        return AtspiObject{name, path};
-    }
-
-    GDBusConnection* bus_;
-    const Deadline* deadline_;
-};
-
 class AtspiAccessibility final : public Accessibility {
   public:
     bool isProcessTrusted() override;
@@ -219,11 +96,13 @@ class AtspiAccessibility final : public Accessibility {
 
   private:
     Node* find(AxRef ref, Kind kind);
-    std::optional<std::pair<std::int64_t, std::int64_t>> selectionOffsets(const AtspiObject& object,
-                                                                          bool& secret);
     const Selection* readSelection(Node& element);
-    void readTextAndExtents(const AtspiObject& object, Selection& selection);
-    bool measureRange(const AtspiObject& object, Node& range);
+    std::optional<Selection> readSelectionOnce(const AtspiObject& object);
+    std::optional<Selection> readSelectionAgainIfIncomplete(const AtspiObject& object);
+    void readShortSelection(const AtspiObject& object, Selection& selection);
+    void readLongSelection(const AtspiObject& object, Selection& selection);
+    std::optional<AxRect> onScreen(const Node& element, AxRect box, bool clip) const;
+    bool measureRange(const Node& element, Node& range);
     std::optional<AxRef> focusedElement();
     std::optional<AxRef> selectedText(Node& element);
     std::optional<AxRef> pair(const AtspiObject& object, const char* method, GVariant* arguments,
@@ -235,6 +114,7 @@ class AtspiAccessibility final : public Accessibility {
     GObjectPtr<GDBusConnection> bus_;
     BusText text_{nullptr, deadline_};
     std::optional<std::uint32_t> activeWindowPid_;
+    std::optional<AxRect> activeWindowBox_;
     HandleTable<Node> nodes_;
 };
 
@@ -259,6 +139,7 @@ bool AtspiAccessibility::isProcessTrusted() {
     if (!session) return false;
     DisplayFacts display = readDisplayFacts(kDisplayTimeoutMs);
     activeWindowPid_ = display.activeWindowPid;
+    activeWindowBox_ = display.activeWindowBox;
     const char* fixed = std::getenv("AT_SPI_BUS_ADDRESS");
     std::optional<std::string> address =
         fixed && *fixed ? std::optional<std::string>(fixed) : display.accessibilityBus;
@@ -277,110 +158,131 @@ Node* AtspiAccessibility::find(AxRef ref, Kind kind) {
     return node && node->kind == kind ? node : nullptr;
 }
 
-// The first selection, or the caret as an empty selection when nothing is selected. The
-// role, the count of selections, the first selection and the caret are asked together.
-std::optional<std::pair<std::int64_t, std::int64_t>>
-AtspiAccessibility::selectionOffsets(const AtspiObject& object, bool& secret) {
-    const char* bus = object.bus.c_str();
-    const char* path = object.path.c_str();
-    std::vector<VariantPtr> replies =
-        callAll(bus_.get(),
-                {{{bus, path, "org.a11y.atspi.Accessible", "GetRole"}, nullptr, "(u)"},
-                 {{bus, path, kText, "GetNSelections"}, nullptr, "(i)"},
-                 {{bus, path, kText, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"},
-                 {{bus, path, "org.freedesktop.DBus.Properties", "Get"},
-                  g_variant_new("(ss)", kText, "CaretOffset"),
-                  "(v)"}},
-                deadline_);
-    guint32 role = 0;
-    if (replies[0]) g_variant_get(replies[0].get(), "(u)", &role);
-    secret = keepsTextPrivate(role);
-    if (!replies[1]) return std::nullopt;
-    gint32 selections = 0;
-    g_variant_get(replies[1].get(), "(i)", &selections);
-    if (selections > 0) return offsetsIn(replies[2].get());
-    if (!replies[3]) return std::nullopt;
-    GVariant* inner = nullptr;
-    g_variant_get(replies[3].get(), "(v)", &inner);
-    VariantPtr value(inner);
-    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
-    gint32 offset = g_variant_get_int32(value.get());
-    if (offset < 0) return std::nullopt;
-    return std::pair<std::int64_t, std::int64_t>{offset, offset};
+// False only for a box that was given with no extent (Firefox's first (0,0,0,0)).
+bool hasBox(const Selection& selection) {
+    return !selection.extents || selection.extents->width > 0 || selection.extents->height > 0;
 }
 
-GVariant* extentsArguments(std::int64_t start, std::int64_t end) {
-    return g_variant_new("(iiu)", static_cast<gint32>(start), static_cast<gint32>(end),
-                         kScreenCoordinates);
+// True when the answer has what a selection of its length must have: some text, and a box
+// with an extent where one was given.
+bool isComplete(const Selection& selection) {
+    if (selection.secret || selection.charEnd == selection.charStart) return true;
+    return selection.text && !selection.text->empty() && hasBox(selection);
 }
 
-std::optional<AxRect> rectIn(GVariant* reply) {
-    if (!reply) return std::nullopt;
-    gint32 x = 0, y = 0, width = 0, height = 0;
-    g_variant_get(reply, "(iiii)", &x, &y, &width, &height);
-    return AxRect{double(std::min(x, x + width)), double(std::min(y, y + height)),
-                  double(std::abs(width)), double(std::abs(height))};
-}
-
-// The selected text and the selection's box, asked together: the box is asked for next.
-void AtspiAccessibility::readTextAndExtents(const AtspiObject& object, Selection& selection) {
-    if (selection.charEnd > INT32_MAX) return;
-    const char* bus = object.bus.c_str();
-    const char* path = object.path.c_str();
-    std::vector<PendingCall> calls{{{bus, path, kText, "GetText"},
-                                    g_variant_new("(ii)", static_cast<gint32>(selection.charStart),
-                                                  static_cast<gint32>(selection.charEnd)),
-                                    "(s)"}};
-    if (selection.charEnd > selection.charStart) {
-        calls.push_back({{bus, path, kText, "GetRangeExtents"},
-                         extentsArguments(selection.charStart, selection.charEnd),
-                         "(iiii)"});
+std::optional<Selection>
+AtspiAccessibility::readSelectionAgainIfIncomplete(const AtspiObject& object) {
+    std::optional<Selection> selection = readSelectionOnce(object);
+    for (int reread = 0; reread < kRereads && selection && !isComplete(*selection); ++reread) {
+        if (deadline_.remainingMs() <= kRereadReserveMs) break;
+        // A box with an empty text twice over is the toolkit's steady answer (Java's bridge);
+        // a page whose children are not readable yet is asked again, later.
+        if (reread > 0 && hasBox(*selection) && !selection->assembled) break;
+        g_usleep(static_cast<gulong>(kRereadPauseMs * (1 + 3 * reread)) * 1000);
+        selection = readSelectionOnce(object);
     }
-    std::vector<VariantPtr> replies = callAll(bus_.get(), calls, deadline_);
-    if (replies[0]) {
-        const gchar* text = nullptr;
-        g_variant_get(replies[0].get(), "(&s)", &text);
-        selection.text = std::string(text);
-    }
-    if (replies.size() > 1) selection.extents = rectIn(replies[1].get());
+    return selection;
 }
 
 const Selection* AtspiAccessibility::readSelection(Node& element) {
     if (element.selection) return &*element.selection;
-    bool secret = false;
-    auto offsets = selectionOffsets(element.object, secret);
-    if (!offsets) return nullptr;
-    Selection selection;
-    selection.charStart = offsets->first;
-    selection.charEnd = offsets->second;
-    selection.secret = secret;
-    selection.length = selection.charEnd - selection.charStart;
-    if (!secret && selection.length <= kWholeFetchLimit) {
-        readTextAndExtents(element.object, selection);
-        if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
-            // Web pages: the selection spans children that stand in the text as U+FFFC.
-            selection.text =
-                assembleText(text_, element.object, selection.charStart, selection.charEnd);
-            selection.assembled = true;
-        }
-        if (selection.text) {
-            selection.text = withoutSupplementaryPadding(*selection.text);
-            selection.length = utf16Length(*selection.text);
+    std::optional<Selection> selection = readSelectionAgainIfIncomplete(element.object);
+    if (selection && !isComplete(*selection) && !hasBox(*selection) &&
+        deadline_.remainingMs() > kRereadReserveMs) {
+        // Right after the focus moves, Firefox may still name the object that had it: the
+        // object now focused is asked once more.
+        FocusSearch search = findFocusedObject(bus_.get(), deadline_, activeWindowPid_);
+        if (search.focused && !(*search.focused == element.object)) {
+            if (auto moved = readSelectionAgainIfIncomplete(*search.focused)) {
+                element.object = *search.focused;
+                selection = std::move(moved);
+            }
         }
     }
-    element.selection = std::move(selection);
+    if (!selection) return nullptr;
+    if (selection->text && selection->text->empty() && selection->charEnd > selection->charStart) {
+        // Java's bridge answers "" for a range holding a character outside the BMP: the
+        // range's length (its offsets count UTF-16 units there) stays, without text.
+        selection->text.reset();
+        selection->raw.reset();
+        selection->length = selection->charEnd - selection->charStart;
+    }
+    element.selection = std::move(*selection);
     return &*element.selection;
 }
 
+std::optional<Selection> AtspiAccessibility::readSelectionOnce(const AtspiObject& object) {
+    SelectionOffsets read = readSelectionOffsets(bus_.get(), object, deadline_);
+    if (!read.offsets) return std::nullopt;
+    Selection selection;
+    selection.charStart = read.offsets->first;
+    selection.charEnd = read.offsets->second;
+    selection.secret = read.secret;
+    selection.windowRelative = read.windowRelative;
+    selection.length = selection.charEnd - selection.charStart;
+    if (selection.secret) return selection;
+    if (selection.length <= kWholeFetchLimit) {
+        readShortSelection(object, selection);
+    } else {
+        readLongSelection(object, selection);
+    }
+    return selection;
+}
+
+void AtspiAccessibility::readShortSelection(const AtspiObject& object, Selection& selection) {
+    TextAndExtents fetched =
+        readTextAndExtents(bus_.get(), object, selection.charStart, selection.charEnd, deadline_);
+    selection.text = std::move(fetched.text);
+    selection.extents = fetched.extents;
+    selection.extentsAsked = selection.charEnd > selection.charStart;
+    if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
+        // Web pages: the selection spans children that stand in the text as U+FFFC.
+        selection.text = assembleText(text_, object, selection.charStart, selection.charEnd);
+        selection.assembled = true;
+    }
+    if (selection.text) {
+        selection.text = withoutSupplementaryPadding(*selection.text);
+        selection.length = utf16Length(*selection.text);
+    }
+}
+
+// The whole selection in parallel chunks, for its exact length in UTF-16 units; its text
+// then gives the prefix too.
+void AtspiAccessibility::readLongSelection(const AtspiObject& object, Selection& selection) {
+    if (selection.length > kExactLengthLimit) return;
+    std::vector<TextRequest> chunks;
+    for (std::int64_t start = selection.charStart; start < selection.charEnd;
+         start += kChunkCharacters) {
+        chunks.push_back({object, start, std::min(start + kChunkCharacters, selection.charEnd)});
+    }
+    std::string raw;
+    for (std::optional<std::string>& chunk : text_.texts(chunks)) {
+        if (!chunk) return;
+        raw += *chunk;
+    }
+    selection.text = withoutSupplementaryPadding(raw);
+    selection.length = utf16Length(*selection.text);
+    selection.raw = std::move(raw);
+}
+
 // Finds the characters a range created by location and UTF-16 length covers, and its text.
-bool AtspiAccessibility::measureRange(const AtspiObject& object, Node& range) {
+// A range at the start of a long selection already read is measured against that text.
+bool AtspiAccessibility::measureRange(const Node& element, Node& range) {
     if (range.charEnd) return true;
     if (range.range.length < 0) return false;
+    const Selection* selection = element.selection ? &*element.selection : nullptr;
+    auto units = static_cast<std::size_t>(range.range.length);
+    if (selection && selection->raw && selection->text && range.charStart == selection->charStart) {
+        range.charEnd =
+            range.charStart + charactersCoveringUnits(*selection->raw, range.range.length);
+        range.text = utf16Prefix(*selection->text, units);
+        return true;
+    }
     // Each character takes at least one unit, so this many characters hold the whole range.
-    auto text = text_.text(object, range.charStart, range.charStart + range.range.length);
+    auto text = text_.text(element.object, range.charStart, range.charStart + range.range.length);
     if (!text) return false;
     range.charEnd = range.charStart + charactersCoveringUnits(*text, range.range.length);
-    range.text = utf16Prefix(*text, static_cast<std::size_t>(range.range.length));
+    range.text = utf16Prefix(withoutSupplementaryPadding(*text), units);
     return true;
 }
 
@@ -405,7 +307,7 @@ std::optional<AxRef> AtspiAccessibility::selectedText(Node& element) {
 // A Component call answering two integers, as a point or a size.
 std::optional<AxRef> AtspiAccessibility::pair(const AtspiObject& object, const char* method,
                                               GVariant* arguments, Kind kind) {
-    VariantPtr reply = text_.call(object, kComponent, method, arguments, "(ii)");
+    VariantPtr reply = text_.call(object, kComponentInterface, method, arguments, "(ii)");
     if (!reply) return std::nullopt;
     gint32 first = 0, second = 0;
     g_variant_get(reply.get(), "(ii)", &first, &second);
@@ -436,7 +338,13 @@ std::optional<AxRef> AtspiAccessibility::copyAttributeValue(AxRef ref, std::stri
     if (attribute == "AXSelectedText") return selectedText(*element);
     AtspiObject object = element->object;
     if (attribute == "AXPosition") {
-        return pair(object, "GetPosition", g_variant_new("(u)", kScreenCoordinates), Kind::point);
+        std::optional<AxRef> position =
+            pair(object, "GetPosition", g_variant_new("(u)", kScreenCoordinates), Kind::point);
+        if (Node* point = position ? find(*position, Kind::point) : nullptr) {
+            AxRect moved = *onScreen(*element, {point->point.x, point->point.y, 0, 0}, false);
+            point->point = {moved.x, moved.y};
+        }
+        return position;
     }
     if (attribute == "AXSize") return pair(object, "GetSize", nullptr, Kind::size);
     return std::nullopt;
@@ -452,11 +360,31 @@ std::optional<AxRef> AtspiAccessibility::stringForRange(Node& element, Node& ran
         return nodes_.add(stringNode(
             utf16Prefix(*selection->text, static_cast<std::size_t>(range.range.length))));
     }
-    if (!measureRange(element.object, range)) return std::nullopt;
+    if (!measureRange(element, range)) return std::nullopt;
     std::optional<std::string> text = range.text;
     if (!text) text = text_.text(element.object, range.charStart, *range.charEnd);
     if (!text) return std::nullopt;
     return nodes_.add(stringNode(std::move(*text)));
+}
+
+// Where a box lies on screen: a window-relative box moved by its window's origin, then, when
+// `clip` asks, cut to the focused window, so that a part scrolled out of view or a placeholder
+// taller than the window is not given. Absent when nothing of it lies inside the window.
+std::optional<AxRect> AtspiAccessibility::onScreen(const Node& element, AxRect box,
+                                                   bool clip) const {
+    if (!activeWindowBox_) return box;
+    const AxRect& window = *activeWindowBox_;
+    if (element.selection && element.selection->windowRelative) {
+        box.x += window.x;
+        box.y += window.y;
+    }
+    if (!clip) return box;
+    double left = std::max(box.x, window.x);
+    double top = std::max(box.y, window.y);
+    double right = std::min(box.x + box.width, window.x + window.width);
+    double bottom = std::min(box.y + box.height, window.y + window.height);
+    if (right < left || bottom < top) return std::nullopt;
+    return AxRect{left, top, right - left, bottom - top};
 }
 
 // AT-SPI has no extents for an empty range (a caret); toolkits reject the call, so it fails
@@ -466,20 +394,18 @@ std::optional<AxRef> AtspiAccessibility::boundsForRange(Node& element, Node& ran
     if (selection && selection->assembled && range.charStart == selection->charStart) {
         range.charEnd = selection->charEnd;
     }
-    if (!measureRange(element.object, range) || *range.charEnd == range.charStart) {
+    if (!measureRange(element, range) || *range.charEnd == range.charStart) {
         return std::nullopt;
     }
     if (*range.charEnd > INT32_MAX) return std::nullopt;
     std::optional<AxRect> box;
-    if (selection && selection->extents && range.charStart == selection->charStart &&
+    if (selection && selection->extentsAsked && range.charStart == selection->charStart &&
         *range.charEnd == selection->charEnd) {
         box = selection->extents;
     } else {
-        box = rectIn(text_
-                         .call(element.object, kText, "GetRangeExtents",
-                               extentsArguments(range.charStart, *range.charEnd), "(iiii)")
-                         .get());
+        box = readRangeBox(bus_.get(), element.object, range.charStart, *range.charEnd, deadline_);
     }
+    if (box) box = onScreen(element, *box, true);
     if (!box) return std::nullopt;
     Node node = nodeOf(Kind::rect);
     node.rect = *box;

@@ -81,6 +81,38 @@ std::optional<std::string> busAddress(xcb_connection_t* x, xcb_window_t root, xc
                        static_cast<std::size_t>(length));
 }
 
+// The window's area in root coordinates, both questions asked in one round trip.
+std::optional<AxRect> boxOf(xcb_connection_t* x, xcb_window_t window, xcb_window_t root) {
+    if (window == XCB_NONE || window == root) return std::nullopt;
+    auto geometryCookie = xcb_get_geometry(x, window);
+    auto originCookie = xcb_translate_coordinates(x, window, root, 0, 0);
+    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(x, geometryCookie, nullptr));
+    Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(x, originCookie, nullptr));
+    if (!geometry || !origin || geometry->width == 0 || geometry->height == 0) return std::nullopt;
+    return AxRect{double(origin->dst_x), double(origin->dst_y), double(geometry->width),
+                  double(geometry->height)};
+}
+
+// The ancestor of `window` that is a child of the root: its top-level window or frame.
+xcb_window_t topLevelOf(xcb_connection_t* x, xcb_window_t window, xcb_window_t root) {
+    for (int level = 0; level < 16 && window != XCB_NONE; ++level) {
+        Reply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(x, xcb_query_tree(x, window), nullptr));
+        if (!tree || tree->parent == root) return tree ? window : XCB_NONE;
+        window = tree->parent;
+    }
+    return XCB_NONE;
+}
+
+// The focused window's area. Without a window manager the input focus may be a tiny proxy
+// inside the window (GDK's focus window): its top-level window is taken then.
+std::optional<AxRect> boxOnScreen(xcb_connection_t* x, xcb_window_t window, xcb_window_t root) {
+    std::optional<AxRect> box = boxOf(x, window, root);
+    if (box && box->width >= 16 && box->height >= 16) return box;
+    return boxOf(x, topLevelOf(x, window, root), root);
+}
+
 DisplayFacts askDisplay() {
     DisplayFacts facts;
     std::unique_ptr<xcb_connection_t, Disconnect> x(xcb_connect(nullptr, nullptr));
@@ -99,6 +131,7 @@ DisplayFacts askDisplay() {
     facts.accessibilityBus = busAddress(x.get(), root, busAtom);
     xcb_window_t window = focusWindow(x.get(), root, activeAtom);
     if (pidAtom != XCB_ATOM_NONE) facts.activeWindowPid = pidOf(x.get(), window, root, pidAtom);
+    facts.activeWindowBox = boxOnScreen(x.get(), window, root);
     return facts;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // What the X display says about the session: the process that owns the window with the
-// keyboard focus, and the accessibility bus address that the bus launcher publishes.
+// keyboard focus, where that window lies, and the accessibility bus address that the bus
+// launcher publishes.
+
+#include "accessibility.h"
 
 #include <cstdint>
 #include <optional>
@@ -8,6 +11,7 @@
 
 struct DisplayFacts {
     std::optional<std::uint32_t> activeWindowPid;
+    std::optional<AxRect> activeWindowBox; // its inside, in root coordinates
     std::optional<std::string> accessibilityBus;
 };
 

@@ -201,8 +201,21 @@ LevelFacts statesAndChildren(GDBusConnection* bus, const Objects& level, const D
     return facts;
 }
 
-// Focused objects below `root` (itself excluded), level by level, each level asked in one
-// batch, at most kWalkLimit objects. Depths count from `root`.
+void markTextInterfaces(GDBusConnection* bus, std::vector<FocusCandidate>& candidates,
+                        const Deadline& deadline) {
+    if (candidates.empty()) return;
+    std::vector<PendingCall> calls;
+    for (const FocusCandidate& candidate : candidates)
+        calls.push_back(accessibleCall(candidate.object, "GetInterfaces", nullptr, "(as)"));
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        candidates[i].hasText = hasTextInterface(replies[i].get());
+}
+
+// Focused objects below `root` (itself excluded), each marked whether it has Text, level by
+// level, each level asked in one batch, at most kWalkLimit objects. Depths count from `root`.
+// The walk ends with the level where a focused object with Text is found: toolkits mark
+// focused containers above the focused text, never text below it.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
                                          const Deadline& deadline) {
     std::vector<FocusCandidate> found;
@@ -216,26 +229,25 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
         // Below an application, only its active frames hold the focus, when it marks any.
         bool onlyActive = depth == 1 && root.path == kRootPath && anyActive(facts.states);
         Objects next;
+        std::vector<FocusCandidate> focused;
         for (std::size_t i = 0; i < level.size(); ++i) {
             const auto& state = facts.states[i];
             if (!state || hasState(*state, kStateDefunct)) continue;
             if (onlyActive && !hasState(*state, kStateActive)) continue;
-            if (hasState(*state, kStateFocused)) found.push_back({level[i], depth, false});
+            if (hasState(*state, kStateFocused)) focused.push_back({level[i], depth, false});
+            // Hidden subtrees (closed menus, other pages) are not walked.
+            if (!mayHoldFocusBelow(*state)) continue;
             next.insert(next.end(), facts.children[i].begin(), facts.children[i].end());
         }
+        markTextInterfaces(bus, focused, deadline);
+        found.insert(found.end(), focused.begin(), focused.end());
+        bool textFound = false;
+        for (const FocusCandidate& candidate : focused)
+            textFound = textFound || candidate.hasText;
+        if (textFound) break;
         level = std::move(next);
     }
     return found;
-}
-
-void markTextInterfaces(GDBusConnection* bus, std::vector<FocusCandidate>& candidates,
-                        const Deadline& deadline) {
-    std::vector<PendingCall> calls;
-    for (const FocusCandidate& candidate : candidates)
-        calls.push_back(accessibleCall(candidate.object, "GetInterfaces", nullptr, "(as)"));
-    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
-    for (std::size_t i = 0; i < candidates.size(); ++i)
-        candidates[i].hasText = hasTextInterface(replies[i].get());
 }
 
 bool hasText(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
@@ -264,7 +276,6 @@ std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& ro
         }
     } else {
         std::vector<FocusCandidate> walked = walkForFocus(bus, root, deadline);
-        markTextInterfaces(bus, walked, deadline);
         std::optional<FocusCandidate> best = chooseFocused(walked);
         if (!best) return std::nullopt;
         if (best->hasText) return best->object;
@@ -272,7 +283,6 @@ std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& ro
     }
     // A focused container may hold the focused text without marking it for a search.
     std::vector<FocusCandidate> below = walkForFocus(bus, *chosen, deadline);
-    markTextInterfaces(bus, below, deadline);
     std::optional<FocusCandidate> inner = chooseFocused(below);
     if (inner && inner->hasText) return inner->object;
     return chosen;

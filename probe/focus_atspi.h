@@ -1,8 +1,8 @@
 #pragma once
 // Finds the focused accessible object on the accessibility bus.
 
-#include "tree_model.h"
 #include "bus_glib.h"
+#include "tree_model_atspi.h"
 
 #include <cstdint>
 #include <optional>

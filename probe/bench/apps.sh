@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Runs every real-application case of probe/tests/apps_e2e.py and prints a table: whether the
 # probe's text, its UTF-16 length and its box were right, and the probe's median time (30 runs
-# by hyperfine) in the state the case leaves (selection made; for the frozen case, four
-# applications stopped). Each case has its own private X server, bus and window manager.
+# by hyperfine) and its D-Bus calls per run (bench/count_calls.py) in the state the case leaves
+# (selection made; for the frozen case, four applications stopped). Each case has its own
+# private X server, bus and window manager.
 #   probe/bench/apps.sh [BUILD_DIR]        (default: build/dev)
-# SELECTION_PROBE_UNDER_TEST=PATH measures another build of the probe.
+# SELECTION_PROBE_UNDER_TEST=PATH measures another build of the probe; SELECTION_PROBE_COMPARE=PATH
+# adds the median and the calls of a second build, asked in the same state.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build/dev}" && pwd)
 cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_password
-       chromium_field chromium_paragraph chromium_password frozen_applications"
-echo "| case | text right | length right | box plausible | median ms |"
-echo "|---|---|---|---|---|"
+       chromium_field chromium_paragraph chromium_password frozen_applications
+       firefox_first_answers java_text_area kwrite_two_lines"
+if [ -n "${SELECTION_PROBE_COMPARE:-}" ]; then
+    echo "| case | text right | length right | box plausible | median ms | D-Bus calls | compared: median ms | compared: D-Bus calls |"
+    echo "|---|---|---|---|---|---|---|---|"
+else
+    echo "| case | text right | length right | box plausible | median ms | D-Bus calls |"
+    echo "|---|---|---|---|---|---|"
+fi
 for case in $cases; do
     row=$(PROBE_APPS_BENCH=1 "$top/testing/with-display" --dbus -- python3 \
         "$top/probe/tests/apps_e2e.py" "$build/probe/selection-probe" "$case" \
         "$build/probe/tests/probe_text_app" 2>&1 | sed -n 's/^.*row | /| /p')
-    echo "${row:-| $case | did not run | | | |}"
+    echo "${row:-| $case | did not run | | | | |}"
 done

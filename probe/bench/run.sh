@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Times selection-probe from process start to JSON and records its peak memory, against the
 # small test window and one with about 6000 extra accessible objects; a libatspi client doing
-# the same search is measured alongside. Runs on a private X server and session bus.
+# the same search is measured alongside, and the D-Bus method calls of one run of each on the
+# accessibility bus are counted (bench/count_calls.py). Runs on a private X server and bus.
 #   probe/bench/run.sh [BUILD_DIR]     (default: build/dev, configured RelWithDebInfo)
+# PROBE_BENCH_SMOKE=1 makes a quick pass over the small window only (the test suite's smoke run).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build/dev}" && pwd)
@@ -61,24 +63,46 @@ stop_app() {
     app_pid=""
 }
 
-# Median of the hyperfine runs in ms, and the largest peak RSS of 20 runs in KiB.
+a11y_address() {
+    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+        --method org.a11y.Bus.GetAddress | sed -n "s/^('\(.*\)',)\$/\1/p"
+}
+
+# Median of the hyperfine runs in ms, the largest peak RSS of 20 runs in KiB, and the median
+# number of D-Bus calls of one run.
 measure() {
-    local name=$1 program=$2 runs=${3:-60}
+    local name=$1 program=$2 runs=${3:-60} samples=20 counted=5
+    if [ -n "${PROBE_BENCH_SMOKE:-}" ]; then runs=2 samples=2 counted=1; fi
     hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
     local median
     median=$(python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print('%.1f' % (r['median']*1000))" "$out/$name.json")
     local peak=0 rss
-    for _ in $(seq 20); do
+    for _ in $(seq "$samples"); do
         rss=$( { /usr/bin/time -v "$program" >/dev/null; } 2>&1 | awk '/Maximum resident/ {print $NF}')
         [ "$rss" -gt "$peak" ] && peak=$rss
     done
-    printf '%-34s median %7s ms   peak RSS %6.1f MiB\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN {print k / 1024}')"
+    local calls
+    calls=$(python3 "$top/probe/bench/count_calls.py" "$(a11y_address)" "$program" "$counted" |
+        sed -n 1p)
+    printf '%-34s median %7s ms   peak RSS %6.1f MiB   D-Bus calls %s\n' "$name" "$median" \
+        "$(awk -v k="$peak" 'BEGIN {print k / 1024}')" "$calls"
 }
 
 start_app
 measure "probe, small window" "$probe"
 [ -x "$libatspi" ] && measure "libatspi client, small window" "$libatspi"
 echo "  output: $("$probe")"
+stop_app
+[ -z "${PROBE_BENCH_SMOKE:-}" ] || exit 0
+
+# 3760 characters (3840 UTF-16 units, 80 emoji) against a short selection in the same view.
+long_text="abcdefghijklmnopqrstuvwxyz $(printf '\360\237\230\200') abcdefghijklmnopq "
+start_app --view text --text "$long_text" --repeat 80 --start 0 --end 5
+measure "probe, short selection in a view" "$probe"
+stop_app
+start_app --view text --text "$long_text" --repeat 80 --start 0 --end -1
+measure "probe, 3760 characters selected" "$probe"
+echo "  output: $("$probe" | head -c 120)..."
 stop_app
 
 start_background 19

@@ -244,29 +244,42 @@ class AppCase(unittest.TestCase):
             self.report_row()
 
     def report_row(self):
-        """Benchmark mode: one table row with the verdicts and the probe's median time, asked
-        in the state the case left (selection made, stopped applications still stopped)."""
-        result = os.path.join(self.session.dir, "hyperfine.json")
-        subprocess.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json",
-                        result, PROBE], capture_output=True, timeout=600)
-        try:
-            with open(result) as file:
-                median = "%.1f" % (json.load(file)["results"][0]["median"] * 1000)
-        except (OSError, ValueError, KeyError, IndexError):
-            median = "?"
+        """Benchmark mode: one table row with the verdicts and the probe's median time and
+        D-Bus calls per run, asked in the state the case left (selection made, stopped
+        applications still stopped). SELECTION_PROBE_COMPARE=PATH measures another build of
+        the probe in the same state, for a before-and-after row."""
+        probes = [PROBE]
+        if os.environ.get("SELECTION_PROBE_COMPARE"):
+            probes.append(os.path.abspath(os.environ["SELECTION_PROBE_COMPARE"]))
+        counter = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench",
+                               "count_calls.py")
+        figures = []
+        for probe in probes:
+            result = os.path.join(self.session.dir, "hyperfine.json")
+            subprocess.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json",
+                            result, probe], capture_output=True, timeout=600)
+            try:
+                with open(result) as file:
+                    median = "%.1f" % (json.load(file)["results"][0]["median"] * 1000)
+            except (OSError, ValueError, KeyError, IndexError):
+                median = "?"
+            counted = run_text([sys.executable, counter, self.session.a11y_address, probe], 600)
+            lines = counted.split("\n") + ["", ""]
+            figures += [median, lines[0] or "?"]
+            print(f"calls of {probe} by member: {lines[1]}", file=sys.stderr)
         verdicts = getattr(self, "verdicts", {})
         cells = [verdicts.get(key, "not reached") for key in ("text", "length", "box")]
-        print(f"row | {CASE} | {' | '.join(cells)} | {median} |", file=sys.stderr)
+        print(f"row | {CASE} | {' | '.join(cells + figures)} |", file=sys.stderr)
 
-    def check_answer(self, answer, text, window, **box_options):
+    def check_answer(self, answer, text, window, length=None, **box_options):
         """Judges text, length and box each on its own (so that a table can show all three),
         then fails on the first that is wrong. A `text` of None expects neither text nor
-        length."""
+        length; `length` is given where the text is only a prefix."""
+        if length is None and text is not None:
+            length = utf16_length(text)
         checks = {
             "text": lambda: self.assertEqual(answer.get("text"), text, answer),
-            "length": lambda: self.assertEqual(
-                answer.get("selectedLength"), None if text is None else utf16_length(text),
-                answer),
+            "length": lambda: self.assertEqual(answer.get("selectedLength"), length, answer),
             "box": lambda: self.assert_box_inside(answer, window, **box_options),
         }
         self.verdicts = {}
@@ -327,7 +340,7 @@ class AppCase(unittest.TestCase):
         path = self.write("probe-gtk4.txt", f"{LINE}\n{SECOND_LINE}\n")
         app = self.session.start(["gnome-text-editor", "--standalone", "--ignore-session",
                                   path], env={"GTK_A11Y": "atspi"}, name="gnome-text-editor")
-        self.select_first_line(app, "probe-gtk4", window_relative_ok=True)
+        self.select_first_line(app, "probe-gtk4")
 
     def test_qt_editor(self):
         path = self.write("probe-qt.txt", f"{LINE}\n{SECOND_LINE}\n")
@@ -348,7 +361,8 @@ class AppCase(unittest.TestCase):
     # --- browsers ------------------------------------------------------------------------
 
     def page(self, mode, symbol):
-        path = self.write("probe-page.html", PAGE_TEMPLATE.replace("SYMBOL", symbol))
+        page = PAGE_TEMPLATE.replace("SYMBOL", symbol).replace("LONGTEXT", LONG_TEXT)
+        path = self.write("probe-page.html", page.replace("CJKTEXT", CJK_TEXT))
         return f"file://{path}#{mode}"
 
     def firefox(self, mode):
@@ -387,7 +401,8 @@ class AppCase(unittest.TestCase):
         self.wait_registered(app)
         activate(wid)
         self.warm_up()
-        answer = probe_until(has_selection)
+        # Settled: a page still building its tree may answer a range without its text yet.
+        answer = probe_until(lambda a: has_selection(a) and "text" in a)
         self.check_answer(answer, expected, geometry(wid), max_height=80)
 
     def browser_password(self, browser):
@@ -396,7 +411,8 @@ class AppCase(unittest.TestCase):
         activate(wid)
         self.warm_up()
         # Bounds may stay (they belong to the field inside the window); text and length not.
-        answer = probe_until(lambda a: "x" in a)
+        # Settled: the answers right after start-up carry boxes at (-1, -1).
+        answer = probe_until(lambda a: a.get("x", -1) >= 0 and a.get("y", -1) >= 0)
         self.check_answer(answer, None, geometry(wid), max_height=80)
 
     def test_firefox_field(self):
@@ -416,6 +432,109 @@ class AppCase(unittest.TestCase):
 
     def test_chromium_password(self):
         self.browser_password(self.chromium)
+
+    # --- first answers after a selection ------------------------------------------------------
+
+    def first_probe_after(self, key):
+        """What a host gets: one probe shortly after the selection, none before it."""
+        keys(key)
+        time.sleep(0.5)
+        return probe_once()
+
+    def test_firefox_first_answers(self):
+        """One Firefox session: each selection is made by a key the page handles, and the
+        first probe after it is judged (the first probe after start-up is documented apart)."""
+        app, wid = self.firefox("none")
+        self.wait_registered(app)
+        activate(wid)
+        self.warm_up()
+        window = geometry(wid)
+        failures = []
+        answers = {}
+        for key, expected, options in (
+                ("3", "item text\nSecond", {"max_height": 80}),
+                ("4", CJK_TEXT, {}),
+                ("1", field_text(EMOJI), {"max_height": 80}),
+                ("2", LONG_PREFIX, {"length": utf16_length(LONG_TEXT)})):
+            answer = self.first_probe_after(key)
+            answers[key] = answer
+            print(f"key {key}: {json.dumps(answer, ensure_ascii=False)[:300]}", file=sys.stderr)
+            # Not judged: the answer of a second probe, for the log.
+            again = json.dumps(probe_once(), ensure_ascii=False)[:300]
+            print(f"key {key}, second probe: {again}", file=sys.stderr)
+            try:
+                self.check_answer(answer, expected, window, **options)
+            except AssertionError as failure:
+                failures.append(f"key {key}: {failure}")
+        # A paragraph selected by triple-click, where the CJK paragraph's box says it lies:
+        # the first answer must be whole (a length with its text, the selection's box).
+        paragraph = answers["4"]
+        if "x" in paragraph:
+            keys("6")
+            x = int(paragraph["x"] + min(40, paragraph["width"] / 2))
+            y = int(paragraph["y"] + min(10, paragraph["height"] / 2))
+            subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "--repeat", "3",
+                            "--delay", "80", "1"], check=True, timeout=60)
+            time.sleep(0.5)
+            answer = probe_once()
+            print(f"triple-click: {json.dumps(answer, ensure_ascii=False)[:300]}",
+                  file=sys.stderr)
+            try:
+                self.assertIn("text", answer)
+                self.assertEqual(answer.get("selectedLength"), utf16_length(answer["text"]))
+                self.assert_box_inside(answer, window)
+                self.assertTrue(answer["width"] > 48 or answer["height"] > 22,
+                                f"the selection's box, not the element's corner: {answer}")
+            except AssertionError as failure:
+                failures.append(f"triple-click: {failure}")
+        self.assertEqual(failures, [])
+
+    def test_java_text_area(self):
+        """Java's bridge gives no text for a range holding an emoji: the length stays."""
+        source = self.write("ProbeArea.java", JAVA_AREA)
+        java_home = "/usr/lib/jvm/java-17-openjdk-amd64"
+        subprocess.run([f"{java_home}/bin/javac", "-d", self.session.dir, source], check=True,
+                       timeout=300)
+        app = self.session.start(
+            [f"{java_home}/bin/java", "-Djavax.accessibility.assistive_technologies="
+             "org.GNOME.Accessibility.AtkWrapper",
+             "-Djava.library.path=/usr/lib/x86_64-linux-gnu/jni",
+             "-cp", f"{self.session.dir}:/usr/share/java/java-atk-wrapper.jar", "ProbeArea"],
+            name="java")
+        wid = window_of(app, "probe-java")
+        self.wait_registered(app)
+        activate(wid)
+        answer = probe_until(has_selection)
+        print(f"java: {json.dumps(answer, ensure_ascii=False)}", file=sys.stderr)
+        self.verdicts = {"text": "none given", "length": "NO", "box": "NO"}
+        self.assertEqual(answer.get("selectedLength"), utf16_length(JAVA_SELECTED), answer)
+        self.verdicts["length"] = "yes"
+        self.assertIn(answer.get("text"), (None, JAVA_SELECTED), answer)
+        if "text" in answer:
+            self.verdicts["text"] = "yes"
+        self.assert_box_inside(answer, geometry(wid), max_height=80)
+        self.assertGreater(answer["width"], 48, "the selection's box, not the element corner")
+        self.verdicts["box"] = "yes"
+
+    def test_kwrite_two_lines(self):
+        """KDE's editor (Qt 5 with KDE Frameworks): a deep tree without Collection, and a
+        selection over two lines. Its extents are the toolkit's own (a range's box is about
+        one line high whatever its lines, characters are zero pixels high): the box is only
+        required to lie in the window. Asking it for all Application properties at once
+        (GetAll) crashes it; the probe must leave it running."""
+        path = self.write("probe-kwrite.txt", f"{LINE}\n{SECOND_LINE}\nthird line\n")
+        app = self.session.start(["kwrite", path],
+                                 env={"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+                                      "QT_ACCESSIBILITY": "1", "QT_QPA_PLATFORM": "xcb"},
+                                 name="kwrite")
+        wid = window_of(app, "probe-kwrite")
+        self.wait_registered(app)
+        activate(wid)
+        two = probe_until(has_selection,
+                          before=lambda: keys("ctrl+Home", "shift+Down", "shift+End"))
+        print(f"two lines: {json.dumps(two, ensure_ascii=False)}", file=sys.stderr)
+        self.assertIsNone(app.poll(), "kwrite ended while probed")
+        self.check_answer(two, f"{LINE}\n{SECOND_LINE}", geometry(wid))
 
     # --- frozen applications ---------------------------------------------------------------
 
@@ -461,6 +580,41 @@ def paragraph_text(symbol):
     return f"Read this linked sentence {symbol} aloud."
 
 
+def utf16_prefix(text, units):
+    return text.encode("utf-16-le")[:2 * units].decode("utf-16-le", errors="replace")
+
+
+# 3920 UTF-16 units with 80 emoji, past the 3600-unit threshold: the probe gives its exact
+# length and its first 1350 units without Firefox's padding.
+LONG_TEXT = ("abcdefghijklmnopqrstuvwxyz 😀 " * 80) + ("x" * 1519) + "."
+LONG_PREFIX = utf16_prefix(LONG_TEXT, 1350)
+CJK_TEXT = "这是一个用于测试的中文段落，选择之后应该读出来。" * 4
+
+# A Swing text area with the range (7, 30) selected; the selection holds an emoji.
+JAVA_TEXT = "Swing: a 😀 selection across an emoji, and then more text."
+JAVA_SELECTED = utf16_prefix(JAVA_TEXT, 30)[utf16_length("Swing: "):]
+JAVA_AREA = """
+import javax.swing.*;
+public class ProbeArea {
+    public static void main(String[] args) {
+        SwingUtilities.invokeLater(() -> {
+            JFrame frame = new JFrame("probe-java");
+            JTextArea area = new JTextArea("TEXT", 4, 40);
+            frame.add(area);
+            frame.pack();
+            frame.setLocation(120, 100);
+            frame.setDefaultCloseOperation(JFrame.EXIT_ON_CLOSE);
+            frame.setVisible(true);
+            area.requestFocusInWindow();
+            area.select(7, 30);
+            Timer timer = new Timer(500, e -> { area.requestFocusInWindow(); area.select(7, 30); });
+            timer.start();
+        });
+    }
+}
+""".replace("TEXT", JAVA_TEXT)
+
+
 # The page selects by itself, by the fragment: a text field, a paragraph with a link (an
 # embedded object inside the paragraph's text), or a password field.
 PAGE_TEMPLATE = """<!doctype html>
@@ -470,7 +624,43 @@ PAGE_TEMPLATE = """<!doctype html>
 <input id="field" style="width: 320px" value="Grüße SYMBOL field and more">
 <p id="para">Read this <a href="#x">linked</a> sentence SYMBOL aloud.</p>
 <p>Below: <input id="secret" type="password" value="hunter2secret"></p>
+<textarea id="short" rows="2" cols="40">Grüße SYMBOL field and more</textarea>
+<textarea id="long" rows="4" cols="60">LONGTEXT</textarea>
+<ul><li id="first">First item text</li><li id="second">Second</li></ul>
+<p id="cjk">CJKTEXT</p>
 <script>
+function selectByKey(event) {
+  const inField = (id, end) => {
+    const field = document.getElementById(id);
+    field.focus();
+    field.setSelectionRange(0, end === undefined ? field.value.length : end);
+  };
+  const inPage = (range) => {
+    document.activeElement && document.activeElement.blur();
+    window.getSelection().removeAllRanges();
+    window.getSelection().addRange(range);
+  };
+  const range = document.createRange();
+  if (event.key === "1") {
+    inField("short", "Grüße SYMBOL field".length);
+  } else if (event.key === "2") {
+    inField("long");
+  } else if (event.key === "3") {
+    range.setStart(document.getElementById("first").firstChild, 6);
+    range.setEnd(document.getElementById("second").firstChild, 6);
+    inPage(range);
+  } else if (event.key === "4") {
+    range.selectNodeContents(document.getElementById("cjk"));
+    inPage(range);
+  } else if (event.key === "6") {
+    document.activeElement && document.activeElement.blur();
+    window.getSelection().removeAllRanges();
+  } else {
+    return;
+  }
+  event.preventDefault();
+}
+window.addEventListener("keydown", selectByKey, true);
 function choose() {
   const mode = location.hash.slice(1);
   if (mode === "field") {

@@ -241,7 +241,7 @@ TEST(ProbeEndToEnd, LongSelectionCutThroughAnEmojiEndsInAReplacement) {
     TextApp app({"--view", "text", "--text", text, "--end", "-1"});
     ASSERT_TRUE(app.ready());
     Json out = probeSelectionOf(app);
-    EXPECT_EQ(out["selectedLength"], 4350) << "long selections are counted in characters";
+    EXPECT_EQ(out["selectedLength"], 4351) << "the emoji counts two UTF-16 units";
     EXPECT_EQ(out["text"], std::string(1349, 'x') + "\xEF\xBF\xBD");
 }
 

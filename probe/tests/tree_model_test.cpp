@@ -1,7 +1,7 @@
 // The AT-SPI layer's bus-free decisions: which application and which focused object to read,
 // UTF-16 coverage, and reading a selection that spans embedded children.
 
-#include "tree_model.h"
+#include "tree_model_atspi.h"
 #include "utf.h"
 
 #include <gtest/gtest.h>
@@ -105,7 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // Half of the pair still needs the whole character fetched.
                     std::make_tuple("a" + kEmoji + "b", 2, 2),
                     std::make_tuple("\xC3\xA9\xC3\xA9", 1, 1), std::make_tuple(std::string(), 4, 0),
-                    std::make_tuple(std::string("abc"), 0, 0)));
+                    std::make_tuple(std::string("abc"), 0, 0),
+                    // Padding after an astral character is covered but counts no unit.
+                    std::make_tuple("a" + kEmoji + "\xEF\xBB\xBF" + "bc", 4, 4),
+                    std::make_tuple(kEmoji + "\xEF\xBB\xBF" + kEmoji + "\xEF\xBB\xBF", 3, 3)));
 
 TEST(SupplementaryPadding, DropsOnlyTheMarkRightAfterAnAstralCharacter) {
     const std::string mark = "\xEF\xBB\xBF"; // U+FEFF
@@ -128,6 +131,7 @@ class FakePage final : public HypertextSource {
         std::map<std::int64_t, std::string> children;
         std::optional<std::pair<std::int64_t, std::int64_t>> selection;
         bool unreadable = false;
+        std::uint32_t role = 0;
     };
     std::map<std::string, Object> objects;
     std::vector<std::string> reads;
@@ -175,6 +179,13 @@ class FakePage final : public HypertextSource {
             out.push_back(objects.at(object.path).selection);
         return out;
     }
+    std::vector<std::uint32_t> rolesOf(const std::vector<AtspiObject>& asked) override {
+        ++batches;
+        std::vector<std::uint32_t> out;
+        for (const AtspiObject& object : asked)
+            out.push_back(objects.at(object.path).role);
+        return out;
+    }
     int batches = 0;
 };
 
@@ -189,6 +200,40 @@ TEST(AssembleText, PartlySelectedParagraphsGiveTheirOwnSelection) {
     page.objects["/p3"] = {U"Third one", {}, std::pair{0, 5}};
     EXPECT_EQ(assembleText(page, kDocument, 0, 3), "paragraph\nSecond\nThird");
 }
+
+TEST(AssembleText, ListItemsLeaveTheirMarkersOut) {
+    FakePage page;
+    // From inside the first item to the end of the second; the second's own selection
+    // starts at its marker, as Firefox gives it.
+    page.objects["/doc"] = {U"\uFFFC", {{0, "/list"}}, {}};
+    page.objects["/list"] = {U"\uFFFC\uFFFC", {{0, "/li1"}, {1, "/li2"}}, std::pair{0, 2}};
+    page.objects["/li1"] = {U"\u2022 First item text", {}, std::pair{8, 17}, false, kRoleListItem};
+    page.objects["/li2"] = {U"\u2022 Second", {}, std::pair{0, 8}, false, kRoleListItem};
+    EXPECT_EQ(assembleText(page, kDocument, 0, 1), "item text\nSecond");
+    page.objects["/li1"] = {U"12. First", {}, {}, false, kRoleListItem};
+    page.objects["/li2"] = {U"\u2022 Second", {}, {}, false, 0}; // not a list item: kept
+    EXPECT_EQ(assembleText(page, kDocument, 0, 1), "First\n\u2022 Second");
+}
+
+class ListMarker
+    : public testing::TestWithParam<std::tuple<std::string, std::string, std::int64_t>> {};
+
+TEST_P(ListMarker, OnlyAMarkerAndItsSpaceAreTaken) {
+    const auto& [text, rest, characters] = GetParam();
+    std::int64_t taken = -1;
+    EXPECT_EQ(withoutListMarker(text, taken), rest);
+    EXPECT_EQ(taken, characters);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ListMarker,
+                         testing::Values(std::make_tuple("\u2022 Second", "Second", 2),
+                                         std::make_tuple("\u25E6 sub", "sub", 2),
+                                         std::make_tuple("3. Third", "Third", 3),
+                                         std::make_tuple("iv) Four", "Four", 4),
+                                         std::make_tuple("No marker", "No marker", 0),
+                                         std::make_tuple("\u2022Tight", "\u2022Tight", 0),
+                                         std::make_tuple("12345. long", "12345. long", 0),
+                                         std::make_tuple("", "", 0)));
 
 TEST(AssembleText, ChildInsideTheRangeIsReadWholeWhateverItsOwnSelectionSays) {
     FakePage page;
@@ -227,8 +272,8 @@ TEST(AssembleText, ChildrenOfOneLevelAreAskedTogether) {
     page.objects["/p"] = {U"para", {}, std::pair{0, 4}};
     std::string all = assembleText(page, kDocument, 0, 300).value();
     EXPECT_EQ(all.size(), 300u * 5 - 1) << "300 paragraphs, one per line";
-    // The document's text, then children, their own selections and their texts.
-    EXPECT_EQ(page.batches, 4);
+    // The document's text, then children, their own selections, their roles and their texts.
+    EXPECT_EQ(page.batches, 5);
 }
 
 TEST(AssembleText, UnreadableElementGivesNothing) {

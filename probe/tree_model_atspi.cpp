@@ -1,6 +1,8 @@
-#include "tree_model.h"
+#include "tree_model_atspi.h"
 
 #include "utf.h"
+
+#include <cctype>
 
 namespace {
 
@@ -131,12 +133,19 @@ std::vector<TextRequest> resolveChildren(HypertextSource& source, std::vector<Pa
     }
     std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> own =
         source.selectionsIn(asked);
+    std::vector<AtspiObject> found;
+    for (const std::optional<AtspiObject>& child : children) {
+        if (child) found.push_back(*child);
+    }
+    std::vector<std::uint32_t> roles = source.rolesOf(found);
+    std::size_t foundIndex = 0;
     std::vector<TextRequest> next;
     std::size_t ownIndex = 0;
     for (std::size_t i = 0; i < placeholders.size(); ++i) {
         if (!children[i]) continue;
         const Placeholder& p = placeholders[i];
         TextRequest request{*children[i], 0, -1};
+        request.listItem = roles[foundIndex++] == kRoleListItem;
         bool whole = true;
         if (!p.covered) {
             const auto& selection = own[ownIndex++];
@@ -191,10 +200,13 @@ bool keepsTextPrivate(std::uint32_t role) {
 std::int64_t charactersCoveringUnits(std::string_view text, std::int64_t units) {
     std::int64_t covered = 0;
     std::int64_t characters = 0;
+    bool afterSupplementary = false;
     while (!text.empty() && covered < units) {
         Decoded decoded = decodeUtf8(text);
         text.remove_prefix(decoded.bytes);
-        covered += decoded.codePoint >= 0x10000 ? 2 : 1;
+        bool padding = afterSupplementary && decoded.codePoint == 0xFEFF;
+        if (!padding) covered += decoded.codePoint >= 0x10000 ? 2 : 1;
+        afterSupplementary = decoded.codePoint >= 0x10000;
         ++characters;
     }
     return characters;
@@ -215,6 +227,38 @@ std::string withoutSupplementaryPadding(std::string_view text) {
     return out;
 }
 
+std::string_view withoutListMarker(std::string_view text, std::int64_t& characters) {
+    static constexpr std::u32string_view kBullets =
+        U"\u2022\u25E6\u25AA\u25AB\u25A0\u25A1\u2023\u2043-";
+    characters = 0;
+    std::string_view rest = text;
+    Decoded first = rest.empty() ? Decoded{0, 0} : decodeUtf8(rest);
+    if (first.bytes > 0 && kBullets.find(first.codePoint) != std::u32string_view::npos) {
+        rest.remove_prefix(first.bytes);
+        characters = 1;
+    } else {
+        // An ordinal: up to four ASCII letters or digits, then "." or ")".
+        std::size_t length = 0;
+        while (length < rest.size() && length < 5 &&
+               std::isalnum(static_cast<unsigned char>(rest[length]))) {
+            ++length;
+        }
+        if (length == 0 || length > 4 || length >= rest.size() ||
+            (rest[length] != '.' && rest[length] != ')')) {
+            return text;
+        }
+        rest.remove_prefix(length + 1);
+        characters = static_cast<std::int64_t>(length) + 1;
+    }
+    if (rest.empty() || rest.front() != ' ') {
+        characters = 0;
+        return text;
+    }
+    rest.remove_prefix(1);
+    ++characters;
+    return rest;
+}
+
 std::optional<std::string> assembleText(HypertextSource& source, const AtspiObject& object,
                                         std::int64_t start, std::int64_t end,
                                         const AssemblyLimits& limits) {
@@ -228,8 +272,15 @@ std::optional<std::string> assembleText(HypertextSource& source, const AtspiObje
         std::vector<Placeholder> placeholders;
         for (std::size_t k = 0; k < level.size(); ++k) {
             if (!texts[k]) continue;
+            TextRequest read = level[k];
+            std::string_view text = *texts[k];
+            if (read.listItem && read.start == 0) {
+                std::int64_t marker = 0;
+                text = withoutListMarker(text, marker);
+                read.start += marker;
+            }
             parts[levelParts[k]].pieces =
-                splitText(*texts[k], k, levelParts[k], level[k], levelWhole[k], placeholders);
+                splitText(text, k, levelParts[k], read, levelWhole[k], placeholders);
         }
         if (depth + 1 >= limits.depth) break;
         std::size_t room = limits.children - std::min(limits.children, childrenAsked);

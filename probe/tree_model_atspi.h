@@ -21,10 +21,19 @@ struct AtspiObject {
 inline constexpr int kStateActive = 1;
 inline constexpr int kStateDefunct = 6;
 inline constexpr int kStateFocused = 12;
+inline constexpr int kStateShowing = 25;
+inline constexpr int kStateVisible = 30;
+inline constexpr std::uint32_t kRoleListItem = 32;
 inline constexpr std::uint32_t kRolePasswordText = 40;
 
 inline bool hasState(std::uint64_t states, int state) {
     return (states >> state) & 1u;
+}
+
+// True when the focus may lie below an object with these states: it is showing or visible.
+// GTK 4 containers lack `showing` but are visible; hidden menus and pages are neither.
+inline bool mayHoldFocusBelow(std::uint64_t states) {
+    return hasState(states, kStateShowing) || hasState(states, kStateVisible);
 }
 
 // An application on the registry, as far as it has been asked.
@@ -58,7 +67,9 @@ std::optional<FocusCandidate> chooseFocused(const std::vector<FocusCandidate>& c
 bool keepsTextPrivate(std::uint32_t role);
 
 // The number of characters (code points) at the start of `text` that `units` UTF-16 code
-// units cover; a character cut in half by `units` counts as covered.
+// units cover; a character cut in half by `units` counts as covered. The U+FEFF padding after
+// a character outside the BMP takes a character but no unit, so that a prefix of the text
+// without its padding covers the padding too.
 std::int64_t charactersCoveringUnits(std::string_view text, std::int64_t units);
 
 // Text with the invisible U+FEFF that some toolkits put after every character outside the
@@ -72,7 +83,13 @@ struct TextRequest {
     AtspiObject object;
     std::int64_t start = 0;
     std::int64_t end = -1;
+    bool listItem = false; // its text starts with the list's marker ("• ", "1. ")
 };
+
+// `text` without the list marker at its start (a bullet and a space, or a short number or
+// letter with "." or ")" and a space), and in `characters` how many characters it took. A
+// page's own selection never holds the marker that a list item shows in its text.
+std::string_view withoutListMarker(std::string_view text, std::int64_t& characters);
 
 // What the text of a hypertext element and of its embedded children is read through. Each
 // operation takes a batch and answers in the same order, so that a page's children are asked
@@ -89,6 +106,10 @@ class HypertextSource {
     // Each object's own first selection in characters, absent when it has none.
     virtual std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
     selectionsIn(const std::vector<AtspiObject>& objects) = 0;
+    // Each object's role; 0 where it is not known.
+    virtual std::vector<std::uint32_t> rolesOf(const std::vector<AtspiObject>& objects) {
+        return std::vector<std::uint32_t>(objects.size(), 0);
+    }
 };
 
 // Bounds on reading the children of a selection: nesting depth, total UTF-16 units of the
@@ -101,7 +122,8 @@ struct AssemblyLimits {
 
 // The text of characters [start, end) of `object`, with each embedded-object character
 // replaced by the text of the child it stands for: a child inside the range whole, a child
-// at either end by its own selection where it has one, else whole. Children side by side
+// at either end by its own selection where it has one, else whole; a list item read from its
+// start without its marker. Children side by side
 // (blocks such as paragraphs) are separated by a line break. A child that cannot be read
 // contributes nothing. Absent only when the object's own text cannot be read.
 std::optional<std::string> assembleText(HypertextSource& source, const AtspiObject& object,

@@ -1,0 +1,262 @@
+#include "text_atspi.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+std::optional<AtspiObject> objectIn(const VariantPtr& reply) {
+    if (!reply) return std::nullopt;
+    const gchar* name = nullptr;
+    const gchar* path = nullptr;
+    g_variant_get(reply.get(), "((&s&o))", &name, &path);
+    if (std::string_view(path) == "/org/a11y/atspi/null") return std::nullopt;
+    return AtspiObject{name, path};
+}
+
+constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
+
+constexpr const char* kApplication = "org.a11y.atspi.Application";
+
+// The string inside a Properties.Get reply, or "".
+std::string propertyString(GVariant* reply) {
+    if (!reply) return {};
+    GVariant* inner = nullptr;
+    g_variant_get(reply, "(v)", &inner);
+    VariantPtr value(inner);
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+    return g_variant_get_string(value.get(), nullptr);
+}
+
+// GTK 4 answers positions relative to its window.
+bool isGtk4(GVariant* name, GVariant* version) {
+    return g_ascii_strcasecmp(propertyString(name).c_str(), "GTK") == 0 &&
+           g_str_has_prefix(propertyString(version).c_str(), "4.");
+}
+
+} // namespace
+
+std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline) {
+    if (end <= start || end > INT32_MAX) return std::nullopt;
+    return rectIn(
+        callMethod(bus,
+                   {object.bus.c_str(), object.path.c_str(), kTextInterface, "GetRangeExtents"},
+                   extentsArguments(start, end), "(iiii)", deadline)
+            .get());
+}
+
+std::optional<Offsets> offsetsIn(GVariant* reply) {
+    if (!reply) return std::nullopt;
+    gint32 start = 0, end = 0;
+    g_variant_get(reply, "(ii)", &start, &end);
+    if (start < 0 || end < 0) return std::nullopt;
+    return Offsets{std::min(start, end), std::max(start, end)};
+}
+
+GVariant* extentsArguments(std::int64_t start, std::int64_t end) {
+    return g_variant_new("(iiu)", static_cast<gint32>(start), static_cast<gint32>(end),
+                         kScreenCoordinates);
+}
+
+std::optional<AxRect> rectIn(GVariant* reply) {
+    if (!reply) return std::nullopt;
+    gint32 x = 0, y = 0, width = 0, height = 0;
+    g_variant_get(reply, "(iiii)", &x, &y, &width, &height);
+    return AxRect{double(std::min(x, x + width)), double(std::min(y, y + height)),
+                  double(std::abs(width)), double(std::abs(height))};
+}
+
+// The first selection, or the caret as an empty selection when nothing is selected.
+SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& object,
+                                      const Deadline& deadline) {
+    const char* name = object.bus.c_str();
+    const char* path = object.path.c_str();
+    std::vector<VariantPtr> replies =
+        callAll(bus,
+                {{{name, path, "org.a11y.atspi.Accessible", "GetRole"}, nullptr, "(u)"},
+                 {{name, path, kTextInterface, "GetNSelections"}, nullptr, "(i)"},
+                 {{name, path, kTextInterface, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"},
+                 {{name, path, "org.freedesktop.DBus.Properties", "Get"},
+                  g_variant_new("(ss)", kTextInterface, "CaretOffset"),
+                  "(v)"},
+                 // Get, not GetAll: kwrite (Qt 5, KDE Frameworks) crashed on GetAll.
+                 {{name, kRootPath, "org.freedesktop.DBus.Properties", "Get"},
+                  g_variant_new("(ss)", kApplication, "ToolkitName"),
+                  "(v)"},
+                 {{name, kRootPath, "org.freedesktop.DBus.Properties", "Get"},
+                  g_variant_new("(ss)", kApplication, "Version"),
+                  "(v)"}},
+                deadline);
+    SelectionOffsets read;
+    read.windowRelative = isGtk4(replies[4].get(), replies[5].get());
+    guint32 role = 0;
+    if (replies[0]) g_variant_get(replies[0].get(), "(u)", &role);
+    read.secret = keepsTextPrivate(role);
+    if (!replies[1]) return read;
+    gint32 selections = 0;
+    g_variant_get(replies[1].get(), "(i)", &selections);
+    if (selections > 0) {
+        read.offsets = offsetsIn(replies[2].get());
+        return read;
+    }
+    if (!replies[3]) return read;
+    GVariant* inner = nullptr;
+    g_variant_get(replies[3].get(), "(v)", &inner);
+    VariantPtr value(inner);
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return read;
+    gint32 offset = g_variant_get_int32(value.get());
+    if (offset >= 0) read.offsets = Offsets{offset, offset};
+    return read;
+}
+
+// The box is asked in the same batch as the text, since it is asked for next.
+TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& object,
+                                  std::int64_t start, std::int64_t end, const Deadline& deadline) {
+    TextAndExtents read;
+    if (end > INT32_MAX) return read;
+    const char* name = object.bus.c_str();
+    const char* path = object.path.c_str();
+    std::vector<PendingCall> calls{
+        {{name, path, kTextInterface, "GetText"},
+         g_variant_new("(ii)", static_cast<gint32>(start), static_cast<gint32>(end)),
+         "(s)"}};
+    if (end > start) {
+        calls.push_back({{name, path, kTextInterface, "GetRangeExtents"},
+                         extentsArguments(start, end),
+                         "(iiii)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline);
+    if (replies[0]) {
+        const gchar* text = nullptr;
+        g_variant_get(replies[0].get(), "(&s)", &text);
+        read.text = std::string(text);
+    }
+    if (replies.size() > 1) read.extents = rectIn(replies[1].get());
+    return read;
+}
+
+VariantPtr BusText::call(const AtspiObject& object, const char* interface, const char* method,
+                         GVariant* arguments, const char* replyType) {
+    return callMethod(bus_, {object.bus.c_str(), object.path.c_str(), interface, method}, arguments,
+                      replyType, *deadline_);
+}
+
+std::optional<std::string> BusText::text(const AtspiObject& object, std::int64_t start,
+                                         std::int64_t end) {
+    return texts({{object, start, end}}).front();
+}
+
+std::vector<std::optional<std::string>> BusText::texts(const std::vector<TextRequest>& requests) {
+    std::vector<PendingCall> calls;
+    std::vector<std::size_t> asked;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const TextRequest& r = requests[i];
+        if (r.start < 0 || r.start > INT32_MAX || r.end < -1 || (r.end >= 0 && r.end < r.start) ||
+            r.end > INT32_MAX) {
+            continue;
+        }
+        calls.push_back(
+            {{r.object.bus.c_str(), r.object.path.c_str(), kTextInterface, "GetText"},
+             g_variant_new("(ii)", static_cast<gint32>(r.start), static_cast<gint32>(r.end)),
+             "(s)"});
+        asked.push_back(i);
+    }
+    std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
+    std::vector<std::optional<std::string>> out(requests.size());
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+        if (!replies[k]) continue;
+        const gchar* text = nullptr;
+        g_variant_get(replies[k].get(), "(&s)", &text);
+        out[asked[k]] = std::string(text);
+    }
+    return out;
+}
+
+std::vector<std::optional<AtspiObject>>
+BusText::embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) {
+    const char* hypertext = "org.a11y.atspi.Hypertext";
+    std::vector<std::optional<AtspiObject>> out(characters.size());
+    std::vector<PendingCall> calls;
+    std::vector<std::size_t> asked;
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        const auto& [object, offset] = characters[i];
+        if (offset < 0 || offset > INT32_MAX) continue;
+        calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLinkIndex"},
+                         g_variant_new("(i)", static_cast<gint32>(offset)),
+                         "(i)"});
+        asked.push_back(i);
+    }
+    std::vector<VariantPtr> indices = callAll(bus_, calls, *deadline_);
+    calls.clear();
+    std::vector<std::size_t> linked;
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+        gint32 link = -1;
+        if (indices[k]) g_variant_get(indices[k].get(), "(i)", &link);
+        if (link < 0) continue;
+        const AtspiObject& object = characters[asked[k]].first;
+        calls.push_back({{object.bus.c_str(), object.path.c_str(), hypertext, "GetLink"},
+                         g_variant_new("(i)", link),
+                         "((so))"});
+        linked.push_back(asked[k]);
+    }
+    std::vector<VariantPtr> links = callAll(bus_, calls, *deadline_);
+    std::vector<AtspiObject> hyperlinks;
+    std::vector<std::size_t> found;
+    for (std::size_t k = 0; k < linked.size(); ++k) {
+        if (auto hyperlink = objectIn(links[k])) {
+            hyperlinks.push_back(std::move(*hyperlink));
+            found.push_back(linked[k]);
+        }
+    }
+    calls.clear();
+    for (const AtspiObject& hyperlink : hyperlinks) {
+        calls.push_back({{hyperlink.bus.c_str(), hyperlink.path.c_str(), "org.a11y.atspi.Hyperlink",
+                          "GetObject"},
+                         g_variant_new("(i)", 0),
+                         "((so))"});
+    }
+    std::vector<VariantPtr> objects = callAll(bus_, calls, *deadline_);
+    for (std::size_t k = 0; k < found.size(); ++k)
+        out[found[k]] = objectIn(objects[k]);
+    return out;
+}
+
+std::vector<std::optional<Offsets>> BusText::selectionsIn(const std::vector<AtspiObject>& objects) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& object : objects) {
+        const char* bus = object.bus.c_str();
+        const char* path = object.path.c_str();
+        calls.push_back({{bus, path, kTextInterface, "GetNSelections"}, nullptr, "(i)"});
+        calls.push_back(
+            {{bus, path, kTextInterface, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
+    std::vector<std::optional<Offsets>> out(objects.size());
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        gint32 selections = 0;
+        if (replies[2 * i]) g_variant_get(replies[2 * i].get(), "(i)", &selections);
+        if (selections > 0) out[i] = offsetsIn(replies[2 * i + 1].get());
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> BusText::rolesOf(const std::vector<AtspiObject>& objects) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& object : objects) {
+        calls.push_back(
+            {{object.bus.c_str(), object.path.c_str(), "org.a11y.atspi.Accessible", "GetRole"},
+             nullptr,
+             "(u)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
+    std::vector<std::uint32_t> roles(objects.size(), 0);
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        guint32 role = 0;
+        if (replies[i]) g_variant_get(replies[i].get(), "(u)", &role);
+        roles[i] = role;
+    }
+    return roles;
+}

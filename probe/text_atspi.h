@@ -1,0 +1,75 @@
+#pragma once
+// The AT-SPI Text, Hypertext and Component reads of one run: the selection's offsets, its
+// text and extents, and the text of embedded children. Every call shares the run's deadline.
+
+#include "accessibility.h"
+#include "bus_glib.h"
+#include "tree_model_atspi.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+inline constexpr guint32 kScreenCoordinates = 0;
+inline constexpr const char* kTextInterface = "org.a11y.atspi.Text";
+inline constexpr const char* kComponentInterface = "org.a11y.atspi.Component";
+
+using Offsets = std::pair<std::int64_t, std::int64_t>;
+
+// A (start, end) reply in ascending order; absent for a missing reply or a negative offset.
+std::optional<Offsets> offsetsIn(GVariant* reply);
+// A (x, y, width, height) reply, normalised; absent for a missing reply.
+std::optional<AxRect> rectIn(GVariant* reply);
+// Arguments of GetRangeExtents for [start, end) in screen coordinates.
+GVariant* extentsArguments(std::int64_t start, std::int64_t end);
+
+// What the first read of an element's selection answered.
+struct SelectionOffsets {
+    std::optional<Offsets> offsets; // the first selection, else the caret as an empty range
+    bool secret = false;            // a password field
+    bool windowRelative = false;    // a toolkit that answers screen positions per window
+};
+
+// The role, the count of selections, the first selection, the caret and the application's
+// toolkit, asked together. GTK 4 gives window-relative positions when asked for the screen.
+SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& object,
+                                      const Deadline& deadline);
+
+struct TextAndExtents {
+    std::optional<std::string> text;
+    std::optional<AxRect> extents; // asked only for a non-empty range
+};
+
+// The text of [start, end) and its box, asked together.
+TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& object,
+                                  std::int64_t start, std::int64_t end, const Deadline& deadline);
+
+// The box of the non-empty range [start, end), in screen coordinates.
+std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline);
+
+// Text and hypertext reads of any object on the bus, for assembling embedded children.
+class BusText final : public HypertextSource {
+  public:
+    BusText(GDBusConnection* bus, const Deadline& deadline) : bus_(bus), deadline_(&deadline) {}
+
+    VariantPtr call(const AtspiObject& object, const char* interface, const char* method,
+                    GVariant* arguments, const char* replyType);
+    std::optional<std::string> text(const AtspiObject& object, std::int64_t start,
+                                    std::int64_t end);
+
+    std::vector<std::optional<std::string>>
+    texts(const std::vector<TextRequest>& requests) override;
+    // Link index, link and its object: three batches whatever the number of children.
+    std::vector<std::optional<AtspiObject>>
+    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) override;
+    std::vector<std::optional<Offsets>>
+    selectionsIn(const std::vector<AtspiObject>& objects) override;
+    std::vector<std::uint32_t> rolesOf(const std::vector<AtspiObject>& objects) override;
+
+  private:
+    GDBusConnection* bus_;
+    const Deadline* deadline_;
+};
