@@ -3,18 +3,24 @@
 # probe's text, its UTF-16 length and its box were right, and the probe's median time (30 runs
 # by hyperfine) in the state the case leaves (selection made; for the frozen case, four
 # applications stopped). Each case has its own private X server, bus and window manager.
-#   probe/bench/apps.sh [BUILD_DIR]        (default: build/dev)
-# SELECTION_PROBE_UNDER_TEST=PATH measures another build of the probe.
+#   probe/bench/apps.sh [BUILD_DIR [CASE...]]     (default: build/dev, every case)
+# SELECTION_PROBE_UNDER_TEST=PATH measures another build of the probe. Ends with status 1 when a
+# case did not run (its row says so).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build/dev}" && pwd)
+shift $(($# > 0 ? 1 : 0))
 cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_password
        chromium_field chromium_paragraph chromium_password frozen_applications"
+[ $# -eq 0 ] || cases="$*"
+status=0
 echo "| case | text right | length right | box plausible | median ms |"
 echo "|---|---|---|---|---|"
 for case in $cases; do
     row=$(PROBE_APPS_BENCH=1 "$top/testing/with-display" --dbus -- python3 \
         "$top/probe/tests/apps_e2e.py" "$build/probe/selection-probe" "$case" \
         "$build/probe/tests/probe_text_app" 2>&1 | sed -n 's/^.*row | /| /p')
+    [ -n "$row" ] || status=1
     echo "${row:-| $case | did not run | | | |}"
 done
+exit "$status"

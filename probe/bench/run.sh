@@ -3,9 +3,16 @@
 # small test window and one with about 6000 extra accessible objects; a libatspi client doing
 # the same search is measured alongside. Runs on a private X server and session bus.
 #   probe/bench/run.sh [BUILD_DIR]     (default: build/dev, configured RelWithDebInfo)
+# BENCH_SMOKE=1: one short iteration (2 timed runs and 1 memory run per case, 3 background
+# windows, 100 extra objects), as the test suite runs it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build/dev}" && pwd)
+if [ "${BENCH_SMOKE:-0}" = 1 ]; then
+    smoke=1 background_count=3 extra=100 memory_runs=1
+else
+    smoke=0 background_count=20 extra=6000 memory_runs=20
+fi
 if [ -z "${PROBE_BENCH_INSIDE:-}" ]; then
     exec "$top/testing/with-display" --dbus -- env PROBE_BENCH_INSIDE=1 bash "$0" "$build"
 fi
@@ -61,14 +68,15 @@ stop_app() {
     app_pid=""
 }
 
-# Median of the hyperfine runs in ms, and the largest peak RSS of 20 runs in KiB.
+# Median of the hyperfine runs in ms, and the largest peak RSS of $memory_runs runs in KiB.
 measure() {
-    local name=$1 program=$2 runs=${3:-60}
-    hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
+    local name=$1 program=$2 runs=${3:-60} warmup=3
+    [ "$smoke" = 1 ] && runs=2 warmup=0
+    hyperfine -N --warmup "$warmup" --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
     local median
     median=$(python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print('%.1f' % (r['median']*1000))" "$out/$name.json")
     local peak=0 rss
-    for _ in $(seq 20); do
+    for _ in $(seq "$memory_runs"); do
         rss=$( { /usr/bin/time -v "$program" >/dev/null; } 2>&1 | awk '/Maximum resident/ {print $NF}')
         [ "$rss" -gt "$peak" ] && peak=$rss
     done
@@ -81,16 +89,16 @@ measure "probe, small window" "$probe"
 echo "  output: $("$probe")"
 stop_app
 
-start_background 19
+start_background $((background_count - 1))
 start_app
-measure "probe, 20 applications" "$probe"
-[ -x "$libatspi" ] && measure "libatspi client, 20 applications" "$libatspi" 20
+measure "probe, $background_count applications" "$probe"
+[ -x "$libatspi" ] && measure "libatspi client, $background_count applications" "$libatspi" 20
 echo "  output: $("$probe")"
 stop_app
 stop_background
 
-start_app --extra 6000
-measure "probe, 6000 extra objects" "$probe"
-[ -x "$libatspi" ] && measure "libatspi client, 6000 extra objects" "$libatspi" 10
+start_app --extra "$extra"
+measure "probe, $extra extra objects" "$probe"
+[ -x "$libatspi" ] && measure "libatspi client, $extra extra objects" "$libatspi" 10
 echo "  output: $("$probe")"
 stop_app
