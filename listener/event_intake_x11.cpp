@@ -126,10 +126,15 @@ std::optional<std::string> X11Intake::open() {
     if (watcher_) grabber_.reset(XOpenDisplay(nullptr));
     grabs_.setDisplay(grabber_.get());
     if (!watcher_ || !grabber_) {
+        // Appended piece by piece: GCC 12 warns (-Wrestrict, falsely) on the chained + at -O3.
         const char* name = std::getenv("DISPLAY");
-        return std::string("cannot open the X display ") +
-               (name ? "\"" + std::string(name) + "\"" : std::string("(DISPLAY is not set)")) +
-               "; no keyboard events can be watched\n";
+        std::string failure = "cannot open the X display ";
+        if (name)
+            failure.append("\"").append(name).append("\"");
+        else
+            failure.append("(DISPLAY is not set)");
+        failure += "; no keyboard events can be watched\n";
+        return failure;
     }
     Display* display = watcher_.get();
     lostDisplayReport = state_.output;

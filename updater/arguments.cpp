@@ -61,7 +61,8 @@ std::string fileURLPath(std::string_view argument, std::string_view workingDirec
     }
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
-    if (path.empty()) path = "/";
+    // push_back, not = "/": GCC 12 warns (-Wrestrict, falsely) on the assignment at -O3.
+    if (path.empty()) path.push_back('/');
     return path;
 }
 

@@ -1,7 +1,8 @@
 // Key-to-line latency of the X11 event source: the time from sending a key through XTest to
 // reading the listener's line on its standard output. Each case starts its own listener.
-//   intake_latency_bench PATH-TO-shortcut-listener [benchmark options]
-// Run it on a private X server: testing/with-display -- ...
+//   intake_latency_bench PATH-TO-shortcut-listener [--presses=N] [--exits=N] [benchmark options]
+// (defaults: 2000 presses per key case, 50 listener exits). Exits with status 1 when a case
+// could not be measured. Run it on a private X server: testing/with-display -- ...
 
 #include "intake_x_session.h"
 
@@ -11,13 +12,23 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <sys/wait.h>
 
 // The listener under test, from the command line.
 std::string listenerPath;
 
 namespace {
+
+// Set when a case stops with an error, so that the run does not end in success.
+bool anyCaseFailed = false;
+
+void fail(benchmark::State& state, const char* why) {
+    anyCaseFailed = true;
+    state.SkipWithError(why);
+}
 
 void send(Display* display, unsigned key, bool press) {
     XTestFakeKeyEvent(display, key, press ? True : False, CurrentTime);
@@ -30,12 +41,12 @@ void measure(benchmark::State& state, const std::vector<std::string>& args, unsi
              unsigned key, const std::string& line) {
     XSession session;
     if (!session.ok() || !session.mapToFn(xkey::fn)) {
-        state.SkipWithError("no X display with XTest");
+        fail(state, "no X display with XTest");
         return;
     }
     ListenerProcess listener(listenerPath, args);
     if (listener.nextErrorLine() != "ready: event tap") {
-        state.SkipWithError("the listener did not start");
+        fail(state, "the listener did not start");
         return;
     }
     session.press(held);
@@ -46,7 +57,7 @@ void measure(benchmark::State& state, const std::vector<std::string>& args, unsi
         const std::optional<std::string> got = listener.nextLine();
         const auto read = std::chrono::steady_clock::now();
         if (got != line) {
-            state.SkipWithError("unexpected line");
+            fail(state, "unexpected line");
             break;
         }
         const double seconds = std::chrono::duration<double>(read - sent).count();
@@ -85,7 +96,7 @@ void BM_OrphanedListenerExit(benchmark::State& state) {
     for (auto _ : state) {
         ListenerProcess listener(listenerPath, {});
         if (listener.nextErrorLine() != "ready: event tap") {
-            state.SkipWithError("the listener did not start");
+            fail(state, "the listener did not start");
             break;
         }
         const auto closed = std::chrono::steady_clock::now();
@@ -93,7 +104,7 @@ void BM_OrphanedListenerExit(benchmark::State& state) {
         const std::optional<int> status = listener.waitExit(10s);
         const auto ended = std::chrono::steady_clock::now();
         if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
-            state.SkipWithError("the listener did not exit with status 0");
+            fail(state, "the listener did not exit with status 0");
             break;
         }
         const double seconds = std::chrono::duration<double>(ended - closed).count();
@@ -106,25 +117,49 @@ void BM_OrphanedListenerExit(benchmark::State& state) {
     state.counters["max_ms"] = samples.back();
 }
 
-BENCHMARK(BM_OrphanedListenerExit)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DefaultSpeakChord)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeyedBindingWithheld)
-    ->UseManualTime()
-    ->Iterations(2000)
-    ->Unit(benchmark::kMicrosecond);
+// The count given as --NAME=N among the arguments, which it removes; `fallback` when absent.
+int64_t takeCount(int& argc, char** argv, std::string_view name, int64_t fallback) {
+    const std::string prefix = "--" + std::string(name) + "=";
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (!arg.starts_with(prefix)) continue;
+        const int64_t count = std::atoll(argv[i] + prefix.size());
+        std::copy(argv + i + 1, argv + argc, argv + i);
+        --argc;
+        return count > 0 ? count : fallback;
+    }
+    return fallback;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PATH-TO-shortcut-listener [benchmark options]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s PATH-TO-shortcut-listener [--presses=N] [--exits=N] "
+                     "[benchmark options]\n",
+                     argv[0]);
         return 2;
     }
     listenerPath = argv[1];
     argv[1] = argv[0];
     int rest = argc - 1;
+    const int64_t presses = takeCount(rest, argv + 1, "presses", 2000);
+    const int64_t exits = takeCount(rest, argv + 1, "exits", 50);
+    benchmark::RegisterBenchmark("BM_OrphanedListenerExit", BM_OrphanedListenerExit)
+        ->UseManualTime()
+        ->Iterations(exits)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_DefaultSpeakChord", BM_DefaultSpeakChord)
+        ->UseManualTime()
+        ->Iterations(presses)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("BM_KeyedBindingWithheld", BM_KeyedBindingWithheld)
+        ->UseManualTime()
+        ->Iterations(presses)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::Initialize(&rest, argv + 1);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return 0;
+    return anyCaseFailed ? 1 : 0;
 }

@@ -4,15 +4,19 @@
 # by hyperfine) and its D-Bus calls per run (bench/count_calls.py) in the state the case leaves
 # (selection made; for the frozen case, four applications stopped). Each case has its own
 # private X server, bus and window manager.
-#   probe/bench/apps.sh [BUILD_DIR]        (default: build/dev)
+#   probe/bench/apps.sh [BUILD_DIR [CASE...]]     (default: build/dev, every case)
 # SELECTION_PROBE_UNDER_TEST=PATH measures another build of the probe; SELECTION_PROBE_COMPARE=PATH
-# adds the median and the calls of a second build, asked in the same state.
+# adds the median and the calls of a second build, asked in the same state. Ends with status 1
+# when a case did not run (its row says so).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build/dev}" && pwd)
+shift $(($# > 0 ? 1 : 0))
 cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_password
        chromium_field chromium_paragraph chromium_password frozen_applications
        firefox_first_answers java_text_area kwrite_two_lines"
+[ $# -eq 0 ] || cases="$*"
+status=0
 if [ -n "${SELECTION_PROBE_COMPARE:-}" ]; then
     echo "| case | text right | length right | box plausible | median ms | D-Bus calls | compared: median ms | compared: D-Bus calls |"
     echo "|---|---|---|---|---|---|---|---|"
@@ -24,5 +28,7 @@ for case in $cases; do
     row=$(PROBE_APPS_BENCH=1 "$top/testing/with-display" --dbus -- python3 \
         "$top/probe/tests/apps_e2e.py" "$build/probe/selection-probe" "$case" \
         "$build/probe/tests/probe_text_app" 2>&1 | sed -n 's/^.*row | /| /p')
+    [ -n "$row" ] || status=1
     echo "${row:-| $case | did not run | | | | |}"
 done
+exit "$status"

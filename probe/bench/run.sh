@@ -4,10 +4,16 @@
 # the same search is measured alongside, and the D-Bus method calls of one run of each on the
 # accessibility bus are counted (bench/count_calls.py). Runs on a private X server and bus.
 #   probe/bench/run.sh [BUILD_DIR]     (default: build/dev, configured RelWithDebInfo)
-# PROBE_BENCH_SMOKE=1 makes a quick pass over the small window only (the test suite's smoke run).
+# BENCH_SMOKE=1: one short iteration (2 timed runs, 1 memory run and 1 counted run per case,
+# 3 background windows, 100 extra objects), as the test suite runs it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build/dev}" && pwd)
+if [ "${BENCH_SMOKE:-0}" = 1 ]; then
+    smoke=1 background_count=3 extra=100 memory_runs=1 counted=1
+else
+    smoke=0 background_count=20 extra=6000 memory_runs=20 counted=5
+fi
 if [ -z "${PROBE_BENCH_INSIDE:-}" ]; then
     exec "$top/testing/with-display" --dbus -- env PROBE_BENCH_INSIDE=1 bash "$0" "$build"
 fi
@@ -68,16 +74,16 @@ a11y_address() {
         --method org.a11y.Bus.GetAddress | sed -n "s/^('\(.*\)',)\$/\1/p"
 }
 
-# Median of the hyperfine runs in ms, the largest peak RSS of 20 runs in KiB, and the median
-# number of D-Bus calls of one run.
+# Median of the hyperfine runs in ms, the largest peak RSS of $memory_runs runs in KiB, and the
+# median number of D-Bus calls of one run.
 measure() {
-    local name=$1 program=$2 runs=${3:-60} samples=20 counted=5
-    if [ -n "${PROBE_BENCH_SMOKE:-}" ]; then runs=2 samples=2 counted=1; fi
-    hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
+    local name=$1 program=$2 runs=${3:-60} warmup=3
+    [ "$smoke" = 1 ] && runs=2 warmup=0
+    hyperfine -N --warmup "$warmup" --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
     local median
     median=$(python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print('%.1f' % (r['median']*1000))" "$out/$name.json")
     local peak=0 rss
-    for _ in $(seq "$samples"); do
+    for _ in $(seq "$memory_runs"); do
         rss=$( { /usr/bin/time -v "$program" >/dev/null; } 2>&1 | awk '/Maximum resident/ {print $NF}')
         [ "$rss" -gt "$peak" ] && peak=$rss
     done
@@ -93,7 +99,6 @@ measure "probe, small window" "$probe"
 [ -x "$libatspi" ] && measure "libatspi client, small window" "$libatspi"
 echo "  output: $("$probe")"
 stop_app
-[ -z "${PROBE_BENCH_SMOKE:-}" ] || exit 0
 
 # 3760 characters (3840 UTF-16 units, 80 emoji) against a short selection in the same view.
 long_text="abcdefghijklmnopqrstuvwxyz $(printf '\360\237\230\200') abcdefghijklmnopq "
@@ -105,16 +110,16 @@ measure "probe, 3760 characters selected" "$probe"
 echo "  output: $("$probe" | head -c 120)..."
 stop_app
 
-start_background 19
+start_background $((background_count - 1))
 start_app
-measure "probe, 20 applications" "$probe"
-[ -x "$libatspi" ] && measure "libatspi client, 20 applications" "$libatspi" 20
+measure "probe, $background_count applications" "$probe"
+[ -x "$libatspi" ] && measure "libatspi client, $background_count applications" "$libatspi" 20
 echo "  output: $("$probe")"
 stop_app
 stop_background
 
-start_app --extra 6000
-measure "probe, 6000 extra objects" "$probe"
-[ -x "$libatspi" ] && measure "libatspi client, 6000 extra objects" "$libatspi" 10
+start_app --extra "$extra"
+measure "probe, $extra extra objects" "$probe"
+[ -x "$libatspi" ] && measure "libatspi client, $extra extra objects" "$libatspi" 10
 echo "  output: $("$probe")"
 stop_app
