@@ -4,6 +4,7 @@
 // any line written in between shows up, and with a key the window must see last.
 //   intake_end_to_end_tests PATH-TO-shortcut-listener [gtest options]
 
+#include "intake_fn_session.h"
 #include "intake_x_session.h"
 
 #include <gtest/gtest.h>
@@ -23,17 +24,10 @@ const char* const kModifierOnly =
     R"({"read":{"fn":false,"control":true,"option":false,"shift":true,"command":false,"keyLabel":""},)"
     R"("translate":{"fn":true,"control":false,"option":true,"shift":false,"command":false,"keyCode":null,"keyLabel":""}})";
 
-class IntakeEndToEnd : public ::testing::Test {
+class IntakeEndToEnd : public FnSessionTest {
   protected:
-    void SetUp() override {
-        if (!session.ok())
-            GTEST_SKIP() << "no X display with XTest; run under testing/with-display";
-        ASSERT_TRUE(session.mapToFn(xkey::fn));
-        session.setCapsLocked(false);
-    }
-
     void TearDown() override {
-        session.releaseAll();
+        FnSessionTest::TearDown();
         if (listener) {
             const int status = listener->stop();
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
@@ -66,7 +60,6 @@ class IntakeEndToEnd : public ::testing::Test {
         return got;
     }
 
-    XSession session;
     std::unique_ptr<ListenerProcess> listener;
 };
 

@@ -3,6 +3,7 @@
 // XF86Fn, Caps Lock off, listeners started and waited for, and every listener ended and the
 // layout put back at the end. Each test gets a fresh one.
 
+#include "intake_fn_session.h"
 #include "intake_x_session.h"
 
 #include <gtest/gtest.h>
@@ -13,17 +14,10 @@
 #include <sys/wait.h>
 #include <vector>
 
-class HostCases : public ::testing::Test {
+class HostCases : public FnSessionTest {
   protected:
-    void SetUp() override {
-        if (!session.ok())
-            GTEST_SKIP() << "no X display with XTest; run under testing/with-display";
-        ASSERT_TRUE(session.mapToFn(xkey::fn));
-        session.setCapsLocked(false);
-    }
-
     void TearDown() override {
-        session.releaseAll();
+        FnSessionTest::TearDown();
         for (auto& listener : listeners) {
             const int status = listener->stop();
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
@@ -75,7 +69,6 @@ class HostCases : public ::testing::Test {
         ASSERT_TRUE(XSession::setxkbmap(args)) << "setxkbmap failed";
     }
 
-    XSession session;
     std::vector<std::unique_ptr<ListenerProcess>> listeners;
     bool layoutChanged = false;
 };

@@ -3,6 +3,7 @@
 // listener's first diagnostics. Run under testing/with-display:
 //   intake_host_reader_tests PATH-TO-shortcut-listener [gtest options]
 
+#include "intake_fn_session.h"
 #include "intake_x_session.h"
 
 #include <gtest/gtest.h>
@@ -50,17 +51,8 @@ bool endedBySigterm(int status) {
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
 }
 
-class HostReader : public ::testing::Test {
+class HostReader : public FnSessionTest {
   protected:
-    void SetUp() override {
-        if (!session.ok())
-            GTEST_SKIP() << "no X display with XTest; run under testing/with-display";
-        ASSERT_TRUE(session.mapToFn(xkey::fn));
-        session.setCapsLocked(false);
-    }
-
-    void TearDown() override { session.releaseAll(); }
-
     void start(const std::vector<std::string>& args = {}) {
         listener = std::make_unique<ListenerProcess>(listenerPath, args);
         ASSERT_TRUE(listener->started());
@@ -74,7 +66,6 @@ class HostReader : public ::testing::Test {
         session.release(first);
     }
 
-    XSession session;
     std::unique_ptr<ListenerProcess> listener;
 };
 
