@@ -60,6 +60,9 @@ class UpdateAssistant {
     // Why the target must not be replaced, or nothing.
     std::optional<std::string> refusalOfTarget();
     bool leftoversExist(const std::string& staging, const std::string& previous);
+    std::optional<std::string> refusalOfLongName(const std::string& previous);
+    std::optional<std::string> claimStaging(const std::string& staging,
+                                            const std::string& previous);
     std::optional<StepFailure> copyToStaging(const std::string& source, const std::string& staging);
     std::optional<StepFailure> makeReady(const std::string& staging, std::string& ready);
     std::optional<StepFailure> swapIn(const std::string& ready, const std::string& previous);
