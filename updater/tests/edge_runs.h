@@ -1,0 +1,94 @@
+#pragma once
+// Runs shared by the quick and the slow tests: two assistants started together on one target,
+// and an assistant killed alone (not its group) at a random instant of a real copy.
+#include "e2e_support.h"
+#include "temp_dir.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <random>
+#include <sys/wait.h>
+#include <thread>
+
+namespace edge_runs {
+
+namespace fs = std::filesystem;
+
+inline const std::string installedPrefix = "Update installed; previous app preserved at ";
+
+inline bool present(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+// A fresh target holding the old version, with no log and nothing beside it.
+inline void installOld(const std::string& oldBundle, const std::string& apps,
+                       const std::string& target) {
+    fs::remove_all(apps);
+    fs::create_directories(apps);
+    fs::copy(oldBundle, target, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+}
+
+// Each pair: two assistants with two sources on one target, started back to back. One installs
+// and the other refuses; should the second start only after the first has swapped (a machine
+// that stalls it that long), it installs on top, one whole version after the other. The target
+// only ever holds one whole version, and nothing is left beside it.
+inline void runConcurrentPairs(const std::string& program, int pairs) {
+    TempDir dir;
+    const std::string apps = dir / "Applications";
+    const std::string target = apps + "/Orlavo.app";
+    const std::string oldBundle = dir / "old/Orlavo.app";
+    const std::string sources[2] = {dir / "one/Orlavo.app", dir / "two/Orlavo.app"};
+    const std::string logs[2] = {dir / "one.log", dir / "two.log"};
+    makeBundle(oldBundle, "1.0", 128 << 10, 30);
+    makeBundle(sources[0], "2.0", 512 << 10, 60);
+    makeBundle(sources[1], "3.0", 384 << 10, 90);
+    const std::string oldDigest = treeDigest(oldBundle);
+    const std::string digests[2] = {treeDigest(sources[0]), treeDigest(sources[1])};
+    int oneAfterTheOther = 0;
+    for (int pair = 0; pair < pairs; ++pair) {
+        SCOPED_TRACE("pair " + std::to_string(pair));
+        installOld(oldBundle, apps, target);
+        for (const std::string& log : logs)
+            fs::remove(log);
+        std::vector<Child> runs;
+        runs.reserve(2);
+        for (int i = 0; i < 2; ++i)
+            runs.push_back(Child::start({program, target, sources[i], "0", logs[i]}, "/"));
+        for (Child& run : runs)
+            EXPECT_EQ(run.wait(), 0);
+        int installed = 0;
+        std::string installedDigest;
+        for (int i = 0; i < 2; ++i) {
+            const std::string line = readText(logs[i]);
+            if (line.starts_with(installedPrefix)) {
+                ++installed;
+                installedDigest = digests[i];
+                const std::string kept =
+                    line.substr(installedPrefix.size(), line.size() - installedPrefix.size() - 1);
+                const std::string keptDigest = treeDigest(kept);
+                EXPECT_TRUE(keptDigest == oldDigest || keptDigest == digests[1 - i]) << kept;
+            } else {
+                EXPECT_EQ(line, "A previous update needs recovery.\n");
+            }
+        }
+        ASSERT_GE(installed, 1) << "no run installed";
+        const std::string found = treeDigest(target);
+        if (installed == 1)
+            EXPECT_EQ(found, installedDigest) << "the target holds no whole version";
+        else
+            ++oneAfterTheOther;
+        EXPECT_TRUE(found == digests[0] || found == digests[1]) << "target holds " << found;
+        EXPECT_FALSE(present(target + ".update-new"));
+        EXPECT_TRUE(namesStartingWith(apps, "Orlavo.app.update-ready-").empty());
+        if (::testing::Test::HasFailure()) return;
+    }
+    std::cout << pairs << " pairs; both installed, one after the other, in " << oneAfterTheOther
+              << "\n";
+}
+
+} // namespace edge_runs
