@@ -25,6 +25,14 @@ struct Creation {
     std::string error; // the system's error text when failed
 };
 
+// Where an entry is stored: its device and inode. Another entry put at the same name (a rename
+// or an exchange) has another pair.
+struct DeviceAndInode {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const DeviceAndInode&) const = default;
+};
+
 // The result of exchanging two names in one step.
 struct Exchange {
     enum class Outcome { done, unsupported, failed };
@@ -71,6 +79,9 @@ class InstallOperations {
     // What stays the same of an entry through renames and exchanges (its inode number, in
     // decimal); nothing when there is no entry.
     virtual std::optional<std::string> entryIdentity(const std::string& path) = 0;
+    // The device and inode of the entry at the path, without following a link; nothing when
+    // there is no entry.
+    virtual std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) = 0;
     // Puts everything written so far on the file system that holds the path on disk (the
     // drive's own cache included where the system allows). Nothing on success, else the error.
     virtual std::optional<std::string> flushFileSystem(const std::string& path) = 0;

@@ -157,6 +157,10 @@ class PosixOperations final : public InstallOperations {
         return ::entryIdentity(path);
     }
 
+    std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) override {
+        return ::entryDeviceAndInode(path);
+    }
+
     std::optional<std::string> flushFileSystem(const std::string& path) override {
         const int error = flushTreeToDisk(path.c_str());
         if (error == 0) return std::nullopt;

@@ -112,6 +112,8 @@ bool UpdateAssistant::waitForHost(double deadline) {
 void UpdateAssistant::install() {
     // Whatever happens next, an earlier run's line is never read as this run's outcome.
     operations_.discardEarlierContent(log_);
+    // What stands at the target before the wait: an update that replaces it meanwhile is seen.
+    targetAtStart_ = operations_.entryDeviceAndInode(target_);
     const double deadline = operations_.now() + waitLimitSeconds;
     if (parentID_ >= 1 && !waitForHost(deadline)) return finish(hostStayedMessage, true);
     // A linked source is resolved once, so that the test and the copy see the same tree.
@@ -192,7 +194,8 @@ std::optional<std::string> UpdateAssistant::refusalOfLongName(const std::string&
 
 // The staging folder is made here and never taken over: of two runs on one target only the one
 // that creates it goes on, and the copy program fills it. A run that finished its copy between
-// the test for leftovers and this claim has left a ready or previous copy, which is tested again.
+// the test for leftovers and this claim has left a ready or previous copy, which is tested again,
+// or has already swapped its version in, which the target's changed device and inode tell.
 // The log's message when the run must stop, else nothing.
 std::optional<std::string> UpdateAssistant::claimStaging(const std::string& staging,
                                                          const std::string& previous) {
@@ -201,11 +204,16 @@ std::optional<std::string> UpdateAssistant::claimStaging(const std::string& stag
     if (claim.outcome == Creation::Outcome::failed)
         return failedPrefix + ("Could not create " + quoted(staging) + ": " + claim.error);
     if (operations_.entryExists(previous) ||
-        !operations_.entriesStartingWith(target_ + readyInfix).empty()) {
+        !operations_.entriesStartingWith(target_ + readyInfix).empty() || targetReplaced()) {
         operations_.removeTree(staging); // this run's own folder, still empty
         return needsRecoveryMessage;
     }
     return std::nullopt;
+}
+
+// A target that was missing at start has nothing to compare: it is never taken as replaced.
+bool UpdateAssistant::targetReplaced() {
+    return targetAtStart_ && operations_.entryDeviceAndInode(target_) != targetAtStart_;
 }
 
 std::optional<UpdateAssistant::StepFailure>

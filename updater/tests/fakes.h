@@ -41,7 +41,9 @@ class FakeOperations final : public InstallOperations {
     // resolve to themselves.
     std::map<std::string, std::string> resolutions;
     std::string home = "/home/user";
-    std::string identity = "77";                     // answered by entryIdentity
+    std::string identity = "77"; // answered by entryIdentity
+    // Answers of entryDeviceAndInode in call order; default: device 1, inode 4242.
+    std::deque<std::optional<DeviceAndInode>> places;
     std::deque<std::optional<std::string>> flushes;  // default: success
     std::deque<std::optional<std::string>> removals; // default: success
 
@@ -117,6 +119,10 @@ class FakeOperations final : public InstallOperations {
     std::optional<std::string> entryIdentity(const std::string& path) override {
         events_.push_back("identity " + path);
         return identity;
+    }
+    std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) override {
+        events_.push_back("device and inode " + path);
+        return next(places, std::optional<DeviceAndInode>{DeviceAndInode{1, 4242}});
     }
     std::optional<std::string> flushFileSystem(const std::string& path) override {
         events_.push_back("flush " + path);

@@ -59,6 +59,9 @@ class FaultyOperations final : public InstallOperations {
     std::optional<std::string> entryIdentity(const std::string& path) override {
         return after("entryIdentity", real_->entryIdentity(path));
     }
+    std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) override {
+        return real_->entryDeviceAndInode(path);
+    }
     std::optional<std::string> flushFileSystem(const std::string& path) override {
         return after("flushFileSystem", real_->flushFileSystem(path));
     }

@@ -1,5 +1,6 @@
 // The install procedure against fake operations at its edges: the staging folder that only one
-// run can make, the copy program's own error line, names with no room for the previous copy.
+// run can make, a target replaced by another run before the claim, the copy program's own error
+// line, names with no room for the previous copy.
 #include "fakes.h"
 #include "update_assistant.h"
 
@@ -63,6 +64,48 @@ TEST_F(InstallEdge, ReadyCopyOfAnotherRunFoundAfterTheClaimNeedsRecovery) {
               (Events{"create " + staging, "entry " + previous,
                       "entries " + target + ".update-ready-", "remove " + staging, needsRecovery}));
     EXPECT_FALSE(any("run"));
+}
+
+// Another run swapped its version in before this run's claim, in an earlier second, so that no
+// ready or previous name of this run is there to tell: the target's device and inode differ from
+// those found at start, and this run's own empty folder is removed again.
+struct ReplacedTargetCase {
+    const char* name;
+    std::optional<DeviceAndInode> atClaim;
+};
+void PrintTo(const ReplacedTargetCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ReplacedTarget : public InstallEdge,
+                       public ::testing::WithParamInterface<ReplacedTargetCase> {};
+
+TEST_P(ReplacedTarget, NeedsRecoveryAndTheStagingFolderIsRemoved) {
+    operations.places = {DeviceAndInode{1, 4242}, GetParam().atClaim};
+    launch();
+    EXPECT_EQ(
+        from("create"),
+        (Events{"create " + staging, "entry " + previous, "entries " + target + ".update-ready-",
+                "device and inode " + target, "remove " + staging, needsRecovery}));
+    EXPECT_FALSE(any("run"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReplacedTarget,
+    ::testing::Values(ReplacedTargetCase{"AnotherInode", DeviceAndInode{1, 4243}},
+                      ReplacedTargetCase{"AnotherDevice", DeviceAndInode{2, 4242}},
+                      ReplacedTargetCase{"GoneAtTheClaim", std::nullopt}),
+    [](const ::testing::TestParamInfo<ReplacedTargetCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// A target missing at start has nothing to compare with: whatever stands there at the claim,
+// the update goes ahead as before.
+TEST_F(InstallEdge, TargetMissingAtStartIsNotComparedAtTheClaim) {
+    operations.places = {std::nullopt, DeviceAndInode{1, 4243}};
+    launch();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "device and inode " + target), 1);
+    EXPECT_TRUE(events.at(events.size() - 3).starts_with("write " + logPath + " Update installed"));
 }
 
 TEST_F(InstallEdge, StagingFolderThatCannotBeMadeIsAFailureWithItsReason) {

@@ -79,14 +79,19 @@ Events joined(std::initializer_list<Events> parts) {
 }
 
 // An earlier log line is discarded before anything else.
-const Events sourceChecked = {"show", "worker", "discard " + logPath, "resolve " + source,
+const Events sourceChecked = {"show",
+                              "worker",
+                              "discard " + logPath,
+                              "device and inode " + target,
+                              "resolve " + source,
                               "exists " + contents};
 const Events targetChecked = {"resolve /wd", "home", "resolve /home/user", "resolve " + target};
 const Events leftoversChecked = {"entry " + staging, "entry " + previous,
                                  "entries " + target + ".update-ready-"};
-// The name's room, then the staging folder made by this run alone, then the leftovers again.
+// The name's room, then the staging folder made by this run alone, then the leftovers and the
+// target's device and inode again.
 const Events claimed = {"name limit /apps", "create " + staging, "entry " + previous,
-                        "entries " + target + ".update-ready-"};
+                        "entries " + target + ".update-ready-", "device and inode " + target};
 // The finished copy is flushed, then renamed after its identity.
 const Events copiedAndReady = {copying, copyRun, "flush " + staging, "identity " + staging,
                                "move " + staging + " " + readyName};
@@ -297,7 +302,7 @@ TEST_F(Install, LinkedSourceIsResolvedBeforeTheTestAndTheCopy) {
     operations.resolutions = {{source, "/store/Orlavo-2.0.app"}};
     operations.paths = {"/store/Orlavo-2.0.app/Contents"};
     launch();
-    EXPECT_EQ(events.at(4), "exists /store/Orlavo-2.0.app/Contents");
+    EXPECT_EQ(events.at(5), "exists /store/Orlavo-2.0.app/Contents");
     EXPECT_NE(
         std::find(events.begin(), events.end(),
                   "run /stub/copy -aT -- /store/Orlavo-2.0.app " + staging + " (error line kept)"),
@@ -310,7 +315,8 @@ TEST_F(Install, SourceThatCannotBeResolvedIsMissing) {
     operations.paths = {contents};
     launch();
     EXPECT_EQ(events,
-              joined({{"show", "worker", "discard " + logPath, "resolve " + source},
+              joined({{"show", "worker", "discard " + logPath, "device and inode " + target,
+                       "resolve " + source},
                       {logged("Verified update bundle is missing."), failedTexts, failureEnd}}));
 }
 

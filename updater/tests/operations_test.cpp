@@ -263,6 +263,25 @@ TEST_F(Operations, IdentityFollowsTheEntryThroughAnExchange) {
     EXPECT_EQ(ops->entryIdentity(dir / "missing"), std::nullopt);
 }
 
+// The device and inode tell whether the target was replaced: they go with the entry through an
+// exchange, belong to a link itself rather than what it leads to, and are nothing when missing.
+TEST_F(Operations, DeviceAndInodeGoWithTheEntryNotTheName) {
+    writeText(dir / "a/marker", "a");
+    writeText(dir / "b/marker", "b");
+    fs::create_symlink("a", dir / "link");
+    const std::optional<DeviceAndInode> a = ops->entryDeviceAndInode(dir / "a");
+    const std::optional<DeviceAndInode> b = ops->entryDeviceAndInode(dir / "b");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->device, b->device);
+    EXPECT_NE(a->inode, b->inode);
+    EXPECT_EQ(std::to_string(a->inode), ops->entryIdentity(dir / "a"));
+    EXPECT_NE(ops->entryDeviceAndInode(dir / "link"), a);
+    ASSERT_EQ(ops->exchange(dir / "a", dir / "b").outcome, Exchange::Outcome::done);
+    EXPECT_EQ(ops->entryDeviceAndInode(dir / "a"), b);
+    EXPECT_EQ(ops->entryDeviceAndInode(dir / "b"), a);
+    EXPECT_EQ(ops->entryDeviceAndInode(dir / "missing"), std::nullopt);
+}
+
 TEST_F(Operations, FlushFileSystemSucceedsOnATreeAndFailsOnNothing) {
     writeText(dir / "tree/file", "x");
     EXPECT_EQ(ops->flushFileSystem(dir / "tree"), std::nullopt);
