@@ -4,7 +4,9 @@
 // update places beside them.
 #include "edge_runs.h"
 
+#include <cmath>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -20,6 +22,50 @@ const std::string copyFailed =
 
 TEST(ConcurrentRuns, OneOfAPairInstallsAndNothingButAWholeVersionIsEverInstalled) {
     edge_runs::runConcurrentPairs(UPDATER_STUBBED, 5);
+}
+
+// The order the pairs can only sometimes bring, made certain: the second run starts first but
+// waits for a host, the first installs meanwhile, and the second reaches its claim in a later
+// second, where no previous or ready name of its own tells. It refuses, and its staging folder
+// is gone.
+TEST(ConcurrentRuns, ARunReachingItsClaimAfterAnotherSwappedInALaterSecondRefuses) {
+    TempDir dir;
+    const std::string target = dir / "Applications/Orlavo.app";
+    const std::string first = dir / "one/Orlavo.app";
+    const std::string second = dir / "two/Orlavo.app";
+    const std::string firstLog = dir / "one.log";
+    const std::string secondLog = dir / "two.log";
+    makeBundle(target, "1.0", 1000);
+    makeBundle(first, "2.0", 1000);
+    makeBundle(second, "3.0", 1000);
+    Child host = Child::start({"/bin/sleep", "1000"}, "/");
+    // The waiting run removes an earlier log first, then takes the target's device and inode.
+    {
+        std::ofstream earlier(secondLog);
+        earlier << "earlier\n";
+    }
+    Child waiting =
+        Child::start({UPDATER_STUBBED, target, second, std::to_string(host.pid()), secondLog}, "/");
+    for (int tries = 0; tries < 6000 && present(secondLog); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(present(secondLog)) << "the waiting run never started";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    Child installing = Child::start({UPDATER_STUBBED, target, first, "0", firstLog}, "/");
+    EXPECT_EQ(installing.wait(), 0);
+    ASSERT_TRUE(readText(firstLog).starts_with(edge_runs::installedPrefix)) << readText(firstLog);
+    const double installedAt = secondsSinceEpoch();
+    while (std::floor(secondsSinceEpoch()) <= std::floor(installedAt))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    host.killGroup();
+    host.wait();
+
+    ASSERT_TRUE(waitForFile(secondLog, 60.0));
+    EXPECT_EQ(readText(secondLog), "A previous update needs recovery.\n");
+    EXPECT_EQ(waiting.wait(), 0);
+    EXPECT_EQ(treeDigest(target), treeDigest(first));
+    EXPECT_FALSE(present(target + ".update-new"));
+    EXPECT_EQ(namesStartingWith(dir / "Applications", "Orlavo.app.update-").size(), 1u);
 }
 
 // The copy program of an assistant killed alone (kill -9 of its process id, not of its group)
