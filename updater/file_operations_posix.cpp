@@ -96,6 +96,12 @@ std::optional<std::string> entryIdentity(const std::string& path) {
     return std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
 
+std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+    return DeviceAndInode{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
 std::string temporaryLogName(const std::string& directory, const std::string& name) {
     static std::atomic<unsigned long long> counter{0};
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();

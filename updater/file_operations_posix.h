@@ -2,6 +2,8 @@
 // File operations of the assistant on POSIX systems that need more than one system call. Each
 // reports failure as a value and never throws.
 
+#include "install_operations.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +18,9 @@ std::vector<std::string> entriesStartingWith(const std::string& pathPrefix);
 
 // The entry's inode number in decimal, without following a link; nothing when it is missing.
 std::optional<std::string> entryIdentity(const std::string& path);
+
+// The entry's device and inode, without following a link; nothing when it is missing.
+std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path);
 
 // The name of a new temporary file for the log at directory/name, marked with this process.
 std::string temporaryLogName(const std::string& directory, const std::string& name);

@@ -1,5 +1,6 @@
 // The assistant's system operations on POSIX systems (Linux and macOS). Every call reports
 // failure as a value; nothing here throws.
+#include "child_spawn.h"
 #include "file_operations_posix.h"
 #include "rename_flags.h"
 #include "system_operations.h"
@@ -11,9 +12,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -53,6 +54,18 @@ int createTemporary(const std::string& directory, const std::string& name, std::
 std::string parentOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// A character device or a fifo at the log path is the host's own (/dev/null for "no log", a pipe
+// it reads): the line goes into it as it is, without waiting for a reader, and the node is never
+// replaced. A directory, a socket or a block device gets nothing.
+bool writeInPlace(const std::string& path, mode_t type, const std::string& content) {
+    if (!S_ISCHR(type) && !S_ISFIFO(type)) return false;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool written = writeAll(fd, content);
+    ::close(fd);
+    return written;
 }
 
 bool flushDirectory(const std::string& directory) {
@@ -103,8 +116,10 @@ class PosixOperations final : public InstallOperations {
         return ::lstat(path.c_str(), &info) == 0;
     }
 
-    ProgramRun runProgram(const std::string& program,
-                          const std::vector<std::string>& arguments) override;
+    ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                          bool keepErrorLine) override;
+    Creation createDirectory(const std::string& path) override;
+    std::optional<std::size_t> longestName(const std::string& directory) override;
 
     Exchange exchange(const std::string& first, const std::string& second) override {
         const int error = renameWithFlag(first.c_str(), second.c_str(), RenameFlag::exchange);
@@ -142,6 +157,10 @@ class PosixOperations final : public InstallOperations {
         return ::entryIdentity(path);
     }
 
+    std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) override {
+        return ::entryDeviceAndInode(path);
+    }
+
     std::optional<std::string> flushFileSystem(const std::string& path) override {
         const int error = flushTreeToDisk(path.c_str());
         if (error == 0) return std::nullopt;
@@ -154,74 +173,99 @@ class PosixOperations final : public InstallOperations {
         return removeTreeForcibly(path);
     }
 
+    void discardEarlierContent(const std::string& path) override;
     bool writeFileDurably(const std::string& path, const std::string& content) override;
 
   private:
     const EnvironmentSnapshot environment_;
 };
 
-// /dev/null as standard input, output and error, and no blocked signals: a child neither reads
-// the assistant's input nor writes to its streams.
-class ChildSetup {
+// Keeps the start of the first line a child writes to standard error and reads the rest away,
+// so that a talkative child never blocks on a full pipe.
+class FirstLineReader {
   public:
-    ChildSetup() {
-        ready_ = ::posix_spawn_file_actions_init(&actions_) == 0;
-        if (!ready_) return;
-        ready_ = ::posix_spawnattr_init(&attributes_) == 0;
-        if (!ready_) {
-            ::posix_spawn_file_actions_destroy(&actions_);
-            return;
-        }
-        sigset_t none;
-        sigemptyset(&none);
-        error_ = ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
-        if (!error_)
-            error_ = ::posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
-        if (!error_)
-            error_ = ::posix_spawn_file_actions_addopen(&actions_, 2, "/dev/null", O_WRONLY, 0);
-        if (!error_) error_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
-        if (!error_) error_ = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK);
-    }
-    ~ChildSetup() {
-        if (!ready_) return;
-        ::posix_spawnattr_destroy(&attributes_);
-        ::posix_spawn_file_actions_destroy(&actions_);
-    }
-    ChildSetup(const ChildSetup&) = delete;
-    ChildSetup& operator=(const ChildSetup&) = delete;
+    static constexpr std::size_t kept = 1024;
 
-    // 0 when the child can be started this way, else the error.
-    int error() const { return ready_ ? error_ : ENOMEM; }
-    const posix_spawn_file_actions_t* actions() const { return &actions_; }
-    const posix_spawnattr_t* attributes() const { return &attributes_; }
+    // False once the pipe is at its end (or broken).
+    bool readAvailable(int fd) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t length = ::read(fd, buffer, sizeof buffer);
+            if (length < 0 && errno == EINTR) continue;
+            if (length < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+            if (length == 0) return false;
+            for (ssize_t i = 0; i < length && !complete_; ++i) {
+                if (buffer[i] == '\n')
+                    complete_ = true;
+                else if (line_.size() < kept)
+                    line_.push_back(buffer[i]);
+            }
+        }
+    }
+    const std::string& line() const { return line_; }
 
   private:
-    posix_spawn_file_actions_t actions_{};
-    posix_spawnattr_t attributes_{};
-    bool ready_ = false;
-    int error_ = 0;
+    std::string line_;
+    bool complete_ = false;
 };
 
+// Waits for the child; with an error pipe, reads it meanwhile. A child that has ended stops the
+// reading even when something it started still holds the pipe open.
+int waitReading(pid_t child, int errorPipe, FirstLineReader& reader) {
+    int status = 0;
+    bool open = errorPipe >= 0;
+    for (;;) {
+        const pid_t done = ::waitpid(child, &status, open ? WNOHANG : 0);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return -1;
+        if (!open) continue;
+        pollfd watch{errorPipe, POLLIN, 0};
+        if (::poll(&watch, 1, 100) > 0) open = reader.readAvailable(errorPipe);
+    }
+    if (open) reader.readAvailable(errorPipe);
+    return status;
+}
+
 ProgramRun PosixOperations::runProgram(const std::string& program,
-                                       const std::vector<std::string>& arguments) {
+                                       const std::vector<std::string>& arguments,
+                                       bool keepErrorLine) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    const ChildSetup setup;
-    if (setup.error() != 0) return {false, errorText(setup.error()), 0};
-    pid_t child = 0;
-    const int error = ::posix_spawn(&child, program.c_str(), setup.actions(), setup.attributes(),
-                                    argv.data(), environment_.envp());
-    if (error != 0) return {false, errorText(error), 0};
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return {true, {}, -1};
+    // Without a pipe to be had, the error line is given up, never the run.
+    int errorPipe[2] = {-1, -1};
+    if (keepErrorLine && ::pipe(errorPipe) == 0) {
+        ::fcntl(errorPipe[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(errorPipe[1], F_SETFD, FD_CLOEXEC);
+        ::fcntl(errorPipe[0], F_SETFL, O_NONBLOCK);
     }
-    if (WIFSIGNALED(status)) return {true, {}, WTERMSIG(status)};
-    return {true, {}, WEXITSTATUS(status)};
+    pid_t child = 0;
+    const int error = startChildTiedToAssistant(child, program.c_str(), argv.data(),
+                                                environment_.envp(), errorPipe[1]);
+    if (errorPipe[1] >= 0) ::close(errorPipe[1]);
+    FirstLineReader reader;
+    const int status = error == 0 ? waitReading(child, errorPipe[0], reader) : 0;
+    if (errorPipe[0] >= 0) ::close(errorPipe[0]);
+    if (error != 0) return {false, errorText(error), 0, {}};
+    if (status < 0) return {true, {}, -1, reader.line()};
+    if (WIFSIGNALED(status)) return {true, {}, WTERMSIG(status), reader.line()};
+    return {true, {}, WEXITSTATUS(status), reader.line()};
+}
+
+Creation PosixOperations::createDirectory(const std::string& path) {
+    // mkdir never follows a link at the name, and fails with EEXIST for anything there.
+    if (::mkdir(path.c_str(), 0777) == 0) return {Creation::Outcome::created, {}};
+    if (errno == EEXIST) return {Creation::Outcome::exists, {}};
+    return {Creation::Outcome::failed, errorText(errno)};
+}
+
+std::optional<std::size_t> PosixOperations::longestName(const std::string& directory) {
+    const long limit = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) return std::nullopt;
+    return static_cast<std::size_t>(limit);
 }
 
 std::string PosixOperations::homeDirectory() {
@@ -230,7 +274,27 @@ std::string PosixOperations::homeDirectory() {
     return {};
 }
 
+// Removed and the removal put on disk, so that not even a crash brings the earlier line back; a
+// file that cannot be removed (a folder the user may not change) is emptied instead.
+void PosixOperations::discardEarlierContent(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return;
+    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) return;
+    if (::unlink(path.c_str()) == 0) {
+        flushDirectory(parentOf(path));
+        return;
+    }
+    if (!S_ISREG(info.st_mode)) return;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    flushFileToDisk(fd);
+    ::close(fd);
+}
+
 bool PosixOperations::writeFileDurably(const std::string& path, const std::string& content) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
+        return writeInPlace(path, info.st_mode, content);
     const std::string directory = parentOf(path);
     const std::size_t slash = path.find_last_of('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -39,6 +39,22 @@ std::string describeExitStatus(int32_t status) {
            std::to_string(int64_t{status}) + ".)";
 }
 
+// The start of a child program's first error line, cut to at most 200 bytes at a character
+// boundary, with control characters as spaces, so that the log keeps one line of UTF-8 text.
+std::string boundedErrorLine(std::string line) {
+    constexpr std::size_t limit = 200;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > limit) {
+        std::size_t cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+            --cut;
+        line.resize(cut);
+    }
+    for (char& byte : line)
+        if (static_cast<unsigned char>(byte) < 0x20 || byte == 0x7F) byte = ' ';
+    return line;
+}
+
 std::string describeMove(const std::string& from, const std::string& to, const std::string& error) {
     return "Could not move " + quoted(from) + " to " + quoted(to) + ": " + error;
 }
@@ -94,6 +110,10 @@ bool UpdateAssistant::waitForHost(double deadline) {
 }
 
 void UpdateAssistant::install() {
+    // Whatever happens next, an earlier run's line is never read as this run's outcome.
+    operations_.discardEarlierContent(log_);
+    // What stands at the target before the wait: an update that replaces it meanwhile is seen.
+    targetAtStart_ = operations_.entryDeviceAndInode(target_);
     const double deadline = operations_.now() + waitLimitSeconds;
     if (parentID_ >= 1 && !waitForHost(deadline)) return finish(hostStayedMessage, true);
     // A linked source is resolved once, so that the test and the copy see the same tree.
@@ -105,6 +125,8 @@ void UpdateAssistant::install() {
     const std::string staging = target_ + ".update-new";
     const std::string previous = target_ + ".update-previous-" + wholeSeconds(operations_.now());
     if (leftoversExist(staging, previous)) return finish(needsRecoveryMessage, true);
+    if (auto refusal = refusalOfLongName(previous)) return finish(failedPrefix + *refusal, true);
+    if (auto refusal = claimStaging(staging, previous)) return finish(*refusal, true);
 
     setStatus(installingHeadline, copyingDetail);
     if (auto failure = copyToStaging(*source, staging)) return failInstall(*failure);
@@ -155,18 +177,61 @@ bool UpdateAssistant::leftoversExist(const std::string& staging, const std::stri
            !operations_.entriesStartingWith(target_ + readyInfix).empty();
 }
 
+// The previous copy's name is the longest this run is sure to need beside the target; a target
+// whose name leaves no room for it is refused before anything is copied.
+std::optional<std::string> UpdateAssistant::refusalOfLongName(const std::string& previous) {
+    const std::size_t slash = target_.find_last_of('/');
+    const std::string directory =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target_.substr(0, slash));
+    const std::optional<std::size_t> limit = operations_.longestName(directory);
+    const std::size_t nameLength = target_.size() - (slash == std::string::npos ? 0 : slash + 1);
+    const std::size_t added = previous.size() - target_.size();
+    if (!limit || nameLength + added <= *limit) return std::nullopt;
+    return "Refusing to replace " + quoted(target_) +
+           ": its name is too long for the names placed beside it (" + std::to_string(nameLength) +
+           " bytes, at most " + std::to_string(*limit > added ? *limit - added : 0) + " here).";
+}
+
+// The staging folder is made here and never taken over: of two runs on one target only the one
+// that creates it goes on, and the copy program fills it. A run that finished its copy between
+// the test for leftovers and this claim has left a ready or previous copy, which is tested again,
+// or has already swapped its version in, which the target's changed device and inode tell.
+// The log's message when the run must stop, else nothing.
+std::optional<std::string> UpdateAssistant::claimStaging(const std::string& staging,
+                                                         const std::string& previous) {
+    const Creation claim = operations_.createDirectory(staging);
+    if (claim.outcome == Creation::Outcome::exists) return needsRecoveryMessage;
+    if (claim.outcome == Creation::Outcome::failed)
+        return failedPrefix + ("Could not create " + quoted(staging) + ": " + claim.error);
+    if (operations_.entryExists(previous) ||
+        !operations_.entriesStartingWith(target_ + readyInfix).empty() || targetReplaced()) {
+        operations_.removeTree(staging); // this run's own folder, still empty
+        return needsRecoveryMessage;
+    }
+    return std::nullopt;
+}
+
+// A target that was missing at start has nothing to compare: it is never taken as replaced.
+bool UpdateAssistant::targetReplaced() {
+    return targetAtStart_ && operations_.entryDeviceAndInode(target_) != targetAtStart_;
+}
+
 std::optional<UpdateAssistant::StepFailure>
 UpdateAssistant::copyToStaging(const std::string& source, const std::string& staging) {
     std::vector<std::string> arguments = programs_.copyOptions;
     arguments.push_back(source);
     arguments.push_back(staging);
-    const ProgramRun run = operations_.runProgram(programs_.copyProgram, arguments);
+    const ProgramRun run = operations_.runProgram(programs_.copyProgram, arguments, true);
     if (!run.started)
         return StepFailure{"Could not start " + quoted(programs_.copyProgram) + " to copy " +
                                quoted(source) + " to " + quoted(staging) + ": " + run.startError,
                            staging};
-    if (run.exitStatus != 0) return StepFailure{describeExitStatus(run.exitStatus), staging};
-    return std::nullopt;
+    if (run.exitStatus == 0) return std::nullopt;
+    // The copy program's own first line says why (a full disk, a denied permission).
+    std::string description = describeExitStatus(run.exitStatus);
+    if (const std::string line = boundedErrorLine(run.errorLine); !line.empty())
+        description += "; " + line;
+    return StepFailure{description, staging};
 }
 
 // Puts the finished copy on disk, then gives it the name that says so: the ready name carries
@@ -222,7 +287,7 @@ UpdateAssistant::moveAsideThenIn(const std::string& ready, const std::string& pr
 }
 
 std::optional<UpdateAssistant::StepFailure> UpdateAssistant::reopen() {
-    const ProgramRun run = operations_.runProgram(programs_.openProgram, {target_});
+    const ProgramRun run = operations_.runProgram(programs_.openProgram, {target_}, false);
     // The swap is done: no name of this run is left to remove.
     if (!run.started)
         return StepFailure{"Could not start " + quoted(programs_.openProgram) + " to open " +

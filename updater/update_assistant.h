@@ -60,6 +60,11 @@ class UpdateAssistant {
     // Why the target must not be replaced, or nothing.
     std::optional<std::string> refusalOfTarget();
     bool leftoversExist(const std::string& staging, const std::string& previous);
+    std::optional<std::string> refusalOfLongName(const std::string& previous);
+    std::optional<std::string> claimStaging(const std::string& staging,
+                                            const std::string& previous);
+    // True when the entry at the target is no longer the one found at start.
+    bool targetReplaced();
     std::optional<StepFailure> copyToStaging(const std::string& source, const std::string& staging);
     std::optional<StepFailure> makeReady(const std::string& staging, std::string& ready);
     std::optional<StepFailure> swapIn(const std::string& ready, const std::string& previous);
@@ -74,6 +79,8 @@ class UpdateAssistant {
     int32_t parentID_;
     std::string log_;
     std::string workingDirectory_;
+    // The target's device and inode when the run started; nothing when it was missing.
+    std::optional<DeviceAndInode> targetAtStart_;
     InstallOperations& operations_;
     MainLoop& mainLoop_;
     ChildPrograms programs_;

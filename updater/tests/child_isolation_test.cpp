@@ -30,7 +30,7 @@ TEST(ChildIsolation, StandardStreamsAreTheNullDevice) {
                                " echo out && echo err >&2";
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const ProgramRun run = ops->runProgram("/bin/sh", {"-c", script, dir / "streams"});
+    const ProgramRun run = ops->runProgram("/bin/sh", {"-c", script, dir / "streams"}, false);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     ASSERT_TRUE(run.started) << run.startError;
@@ -49,7 +49,8 @@ TEST(ChildIsolation, EnvironmentIsTheOneTheOperationsWereMadeWith) {
     // What a toolkit does to its own process after start-up stays in the process.
     ASSERT_EQ(setenv("UPDATER_TEST_LATE", "set later", 1), 0);
     ASSERT_EQ(setenv("UPDATER_TEST_GIVEN", "changed later", 1), 0);
-    const ProgramRun run = ops->runProgram("/bin/sh", {"-c", "env >\"$0\"", dir / "environment"});
+    const ProgramRun run =
+        ops->runProgram("/bin/sh", {"-c", "env >\"$0\"", dir / "environment"}, false);
     unsetenv("UPDATER_TEST_LATE");
     unsetenv("UPDATER_TEST_GIVEN");
     ASSERT_TRUE(run.started) << run.startError;

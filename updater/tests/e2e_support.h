@@ -63,3 +63,6 @@ std::vector<std::string> namesStartingWith(const std::string& directory, const s
 bool waitForFile(const std::string& path, double limitSeconds);
 
 double secondsSinceEpoch();
+
+// The recovery procedure of the host's guide (docs/host-integration.md), step by step.
+void recoverAsTheGuideSays(const std::string& target);

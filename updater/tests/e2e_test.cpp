@@ -227,8 +227,9 @@ TEST_F(EndToEnd, HostileNamesReachTheChildProgramsAsOneArgumentEach) {
                   {"Applications/" + name, "Downloads/--" + name + "/", "0", "logs/update.log"},
                   dir.path()),
               0);
-    EXPECT_EQ(recorded(dir / "copy.args"),
-              (std::vector<std::string>{"-a", "--", hostileSource, hostileTarget + ".update-new"}));
+    EXPECT_EQ(
+        recorded(dir / "copy.args"),
+        (std::vector<std::string>{"-aT", "--", hostileSource, hostileTarget + ".update-new"}));
     EXPECT_EQ(recorded(dir / "open.args"), (std::vector<std::string>{hostileTarget}));
     EXPECT_EQ(treeDigest(hostileTarget), newDigest);
     EXPECT_EQ(readText(log).rfind("Update installed; previous app preserved at " + hostileTarget +

@@ -28,17 +28,22 @@ class FakeOperations final : public InstallOperations {
     int aliveProbes = 0;
     // Milliseconds added to the clock by the first sleep (a wall-clock jump), on top of the sleep.
     int64_t jumpAtFirstSleep = 0;
-    std::set<std::string> paths;    // answered by pathExists
-    std::set<std::string> entries;  // answered by entryExists
-    std::deque<ProgramRun> runs;    // results of runProgram in call order; default: success
-    std::deque<Exchange> exchanges; // default: done
+    std::set<std::string> paths;           // answered by pathExists
+    std::set<std::string> entries;         // answered by entryExists
+    std::deque<ProgramRun> runs;           // results of runProgram in call order; default: success
+    std::deque<Creation> creations;        // results of createDirectory; default: created
+    std::set<std::string> entriesOnCreate; // entries that appear with createDirectory
+    std::optional<std::size_t> nameLimit = 255;   // answered by longestName
+    std::deque<Exchange> exchanges;               // default: done
     std::deque<std::optional<std::string>> moves; // default: success
     bool logWritable = true;
     // Answers of resolvedPath: the mapped text, or nothing for an empty text; unmapped paths
     // resolve to themselves.
     std::map<std::string, std::string> resolutions;
     std::string home = "/home/user";
-    std::string identity = "77";                     // answered by entryIdentity
+    std::string identity = "77"; // answered by entryIdentity
+    // Answers of entryDeviceAndInode in call order; default: device 1, inode 4242.
+    std::deque<std::optional<DeviceAndInode>> places;
     std::deque<std::optional<std::string>> flushes;  // default: success
     std::deque<std::optional<std::string>> removals; // default: success
 
@@ -64,13 +69,25 @@ class FakeOperations final : public InstallOperations {
         events_.push_back("entry " + path);
         return entries.count(path) > 0;
     }
-    ProgramRun runProgram(const std::string& program,
-                          const std::vector<std::string>& arguments) override {
+    ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                          bool keepErrorLine) override {
         std::string line = "run " + program;
         for (const std::string& argument : arguments)
             line += " " + argument;
-        events_.push_back(line);
-        return next(runs, ProgramRun{true, {}, 0});
+        events_.push_back(line + (keepErrorLine ? " (error line kept)" : ""));
+        return next(runs, ProgramRun{true, {}, 0, {}});
+    }
+    Creation createDirectory(const std::string& path) override {
+        events_.push_back("create " + path);
+        entries.insert(entriesOnCreate.begin(), entriesOnCreate.end());
+        return next(creations, Creation{Creation::Outcome::created, {}});
+    }
+    std::optional<std::size_t> longestName(const std::string& directory) override {
+        events_.push_back("name limit " + directory);
+        return nameLimit;
+    }
+    void discardEarlierContent(const std::string& path) override {
+        events_.push_back("discard " + path);
     }
     Exchange exchange(const std::string& first, const std::string& second) override {
         events_.push_back("exchange " + first + " " + second);
@@ -102,6 +119,10 @@ class FakeOperations final : public InstallOperations {
     std::optional<std::string> entryIdentity(const std::string& path) override {
         events_.push_back("identity " + path);
         return identity;
+    }
+    std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) override {
+        events_.push_back("device and inode " + path);
+        return next(places, std::optional<DeviceAndInode>{DeviceAndInode{1, 4242}});
     }
     std::optional<std::string> flushFileSystem(const std::string& path) override {
         events_.push_back("flush " + path);

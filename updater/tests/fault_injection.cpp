@@ -28,9 +28,18 @@ class FaultyOperations final : public InstallOperations {
     bool processExists(int32_t pid) override { return real_->processExists(pid); }
     bool pathExists(const std::string& path) override { return real_->pathExists(path); }
     bool entryExists(const std::string& path) override { return real_->entryExists(path); }
-    ProgramRun runProgram(const std::string& program,
-                          const std::vector<std::string>& arguments) override {
-        return after("runProgram", real_->runProgram(program, arguments));
+    ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                          bool keepErrorLine) override {
+        return after("runProgram", real_->runProgram(program, arguments, keepErrorLine));
+    }
+    Creation createDirectory(const std::string& path) override {
+        return after("createDirectory", real_->createDirectory(path));
+    }
+    std::optional<std::size_t> longestName(const std::string& directory) override {
+        return real_->longestName(directory);
+    }
+    void discardEarlierContent(const std::string& path) override {
+        real_->discardEarlierContent(path);
     }
     Exchange exchange(const std::string& first, const std::string& second) override {
         if (noExchange_) return after("exchange", Exchange{Exchange::Outcome::unsupported, {}});
@@ -49,6 +58,9 @@ class FaultyOperations final : public InstallOperations {
     }
     std::optional<std::string> entryIdentity(const std::string& path) override {
         return after("entryIdentity", real_->entryIdentity(path));
+    }
+    std::optional<DeviceAndInode> entryDeviceAndInode(const std::string& path) override {
+        return real_->entryDeviceAndInode(path);
     }
     std::optional<std::string> flushFileSystem(const std::string& path) override {
         return after("flushFileSystem", real_->flushFileSystem(path));

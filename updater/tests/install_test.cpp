@@ -17,7 +17,8 @@ const std::string staging = target + ".update-new";
 const std::string previous = target + ".update-previous-1700000000";
 const std::string contents = source + "/Contents";
 
-const std::string copyRun = "run /stub/copy -a -- " + source + " " + staging;
+const std::string copyRun =
+    "run /stub/copy -aT -- " + source + " " + staging + " (error line kept)";
 const std::string openRun = "run /stub/open " + target;
 const std::string copying = "status Installing update / Copying the verified app\u2026";
 const std::string ready = "status Opening Orlavo / Your update is ready.";
@@ -54,7 +55,7 @@ class Install : public ::testing::Test {
         UpdateAssistant assistant(
             {"update-assistant", target, source, parentID, logPath}, "/wd",
             std::make_unique<FakeCard>(events),
-            {operations, mainLoop, {"/stub/copy", {"-a", "--"}, "/stub/open"}});
+            {operations, mainLoop, {"/stub/copy", {"-aT", "--"}, "/stub/open"}});
         assistant.applicationDidFinishLaunching();
     }
 };
@@ -77,10 +78,20 @@ Events joined(std::initializer_list<Events> parts) {
     return all;
 }
 
-const Events sourceChecked = {"show", "worker", "resolve " + source, "exists " + contents};
+// An earlier log line is discarded before anything else.
+const Events sourceChecked = {"show",
+                              "worker",
+                              "discard " + logPath,
+                              "device and inode " + target,
+                              "resolve " + source,
+                              "exists " + contents};
 const Events targetChecked = {"resolve /wd", "home", "resolve /home/user", "resolve " + target};
 const Events leftoversChecked = {"entry " + staging, "entry " + previous,
                                  "entries " + target + ".update-ready-"};
+// The name's room, then the staging folder made by this run alone, then the leftovers and the
+// target's device and inode again.
+const Events claimed = {"name limit /apps", "create " + staging, "entry " + previous,
+                        "entries " + target + ".update-ready-", "device and inode " + target};
 // The finished copy is flushed, then renamed after its identity.
 const Events copiedAndReady = {copying, copyRun, "flush " + staging, "identity " + staging,
                                "move " + staging + " " + readyName};
@@ -91,8 +102,8 @@ TEST_P(InstallOutcome, DoesExactlyThisInThisOrder) {
     operations.paths = {contents};
     GetParam().arrange(operations);
     launch();
-    EXPECT_EQ(events,
-              joined({sourceChecked, targetChecked, leftoversChecked, GetParam().expected}));
+    EXPECT_EQ(events, joined({sourceChecked, targetChecked, leftoversChecked, claimed,
+                              GetParam().expected}));
 }
 
 const std::string exchangeIn = "exchange " + readyName + " " + target;
@@ -114,21 +125,21 @@ INSTANTIATE_TEST_SUITE_P(
                          "move " + readyName + " " + target, namesFlushed, ready, openRun,
                          installedLine, ready, successEnd}})},
         Outcome{"CopyCannotStart",
-                [](FakeOperations& o) { o.runs = {{false, "No such file or directory", 0}}; },
+                [](FakeOperations& o) { o.runs = {{false, "No such file or directory", 0, {}}}; },
                 {copying, copyRun, "remove " + staging,
                  failed("Could not start " + q("/stub/copy") + " to copy " + q(source) + " to " +
                         q(staging) + ": No such file or directory"),
                  failedTexts, failureEnd}},
-        Outcome{"CopyExitsWithOne", [](FakeOperations& o) { o.runs = {{true, {}, 1}}; },
+        Outcome{"CopyExitsWithOne", [](FakeOperations& o) { o.runs = {{true, {}, 1, {}}}; },
                 {copying, copyRun, "remove " + staging, failed(exitError(1)), failedTexts,
                  failureEnd}},
-        Outcome{"CopyEndedBySignal", [](FakeOperations& o) { o.runs = {{true, {}, 9}}; },
+        Outcome{"CopyEndedBySignal", [](FakeOperations& o) { o.runs = {{true, {}, 9, {}}}; },
                 {copying, copyRun, "remove " + staging, failed(exitError(9)), failedTexts,
                  failureEnd}},
         // A removal that fails is told after the error that caused it.
         Outcome{"CopyFailsAndItsRemovalFails",
                 [](FakeOperations& o) {
-                    o.runs = {{true, {}, 1}};
+                    o.runs = {{true, {}, 1, {}}};
                     o.removals = {"Could not remove " + q(staging + "/x") + ": Read-only file system"};
                 },
                 {copying, copyRun, "remove " + staging,
@@ -212,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
         // After the swap the update stays installed; nothing is removed.
         Outcome{"OpenCannotStart",
                 [](FakeOperations& o) {
-                    o.runs = {{true, {}, 0}, {false, "Permission denied", 0}};
+                    o.runs = {{true, {}, 0, {}}, {false, "Permission denied", 0, {}}};
                 },
                 joined({copiedAndReady,
                         {exchangeIn, asideToPrevious, namesFlushed, ready, openRun,
@@ -220,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 ": Permission denied"),
                          failedTexts, failureEnd}})},
         Outcome{"OpenExitsWithFour",
-                [](FakeOperations& o) { o.runs = {{true, {}, 0}, {true, {}, 4}}; },
+                [](FakeOperations& o) { o.runs = {{true, {}, 0, {}}, {true, {}, 4, {}}}; },
                 joined({copiedAndReady,
                         {exchangeIn, asideToPrevious, namesFlushed, ready, openRun,
                          failed(exitError(4)), failedTexts, failureEnd}})},
@@ -291,10 +302,11 @@ TEST_F(Install, LinkedSourceIsResolvedBeforeTheTestAndTheCopy) {
     operations.resolutions = {{source, "/store/Orlavo-2.0.app"}};
     operations.paths = {"/store/Orlavo-2.0.app/Contents"};
     launch();
-    EXPECT_EQ(events.at(3), "exists /store/Orlavo-2.0.app/Contents");
-    EXPECT_NE(std::find(events.begin(), events.end(),
-                        "run /stub/copy -a -- /store/Orlavo-2.0.app " + staging),
-              events.end());
+    EXPECT_EQ(events.at(5), "exists /store/Orlavo-2.0.app/Contents");
+    EXPECT_NE(
+        std::find(events.begin(), events.end(),
+                  "run /stub/copy -aT -- /store/Orlavo-2.0.app " + staging + " (error line kept)"),
+        events.end());
     EXPECT_EQ(events.at(events.size() - 3), installedLine);
 }
 
@@ -303,7 +315,8 @@ TEST_F(Install, SourceThatCannotBeResolvedIsMissing) {
     operations.paths = {contents};
     launch();
     EXPECT_EQ(events,
-              joined({{"show", "worker", "resolve " + source},
+              joined({{"show", "worker", "discard " + logPath, "device and inode " + target,
+                       "resolve " + source},
                       {logged("Verified update bundle is missing."), failedTexts, failureEnd}}));
 }
 
@@ -326,7 +339,7 @@ TEST_P(TargetRefusal, NeverMovesAsideWhatHoldsTheUsersFolders) {
     operations.resolutions = c.resolutions;
     UpdateAssistant assistant({"update-assistant", c.target, source, "0", logPath},
                               c.workingDirectory, std::make_unique<FakeCard>(events),
-                              {operations, mainLoop, {"/stub/copy", {"-a", "--"}, "/stub/open"}});
+                              {operations, mainLoop, {"/stub/copy", {"-aT", "--"}, "/stub/open"}});
     assistant.applicationDidFinishLaunching();
     if (c.refusal.empty()) {
         EXPECT_TRUE(events.at(events.size() - 3)

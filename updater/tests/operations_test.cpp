@@ -88,7 +88,7 @@ TEST_F(Operations, ProgramGetsEachArgumentAsOneEntry) {
         "-n", "two words", "quote\"s'", "line\nbreak", "caf\xc3\xa9", "", "$(touch x)", "*"};
     std::vector<std::string> arguments = {"-c", "printf '%s\\0' \"$@\" > \"$0\"", dir / "record"};
     arguments.insert(arguments.end(), hostile.begin(), hostile.end());
-    const ProgramRun run = ops->runProgram("/bin/sh", arguments);
+    const ProgramRun run = ops->runProgram("/bin/sh", arguments, false);
     ASSERT_TRUE(run.started) << run.startError;
     EXPECT_EQ(run.exitStatus, 0);
     std::string expected;
@@ -109,7 +109,7 @@ void PrintTo(const StatusCase& c, std::ostream* out) {
 class ProgramStatus : public Operations, public ::testing::WithParamInterface<StatusCase> {};
 
 TEST_P(ProgramStatus, IsTheExitStatusOrTheSignalNumber) {
-    const ProgramRun run = ops->runProgram("/bin/sh", {"-c", GetParam().script});
+    const ProgramRun run = ops->runProgram("/bin/sh", {"-c", GetParam().script}, false);
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitStatus, GetParam().expected);
 }
@@ -120,11 +120,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ProgramStatus,
                                            StatusCase{"kill -15 $$", 15}));
 
 TEST_F(Operations, MissingProgramIsNotStarted) {
-    const ProgramRun run = ops->runProgram(dir / "no-such-program", {});
+    const ProgramRun run = ops->runProgram(dir / "no-such-program", {}, false);
     EXPECT_FALSE(run.started);
     EXPECT_EQ(run.startError, "No such file or directory");
     writeText(dir / "not-executable", "#!/bin/sh\n");
-    const ProgramRun denied = ops->runProgram(dir / "not-executable", {});
+    const ProgramRun denied = ops->runProgram(dir / "not-executable", {}, false);
     EXPECT_FALSE(denied.started);
     EXPECT_EQ(denied.startError, "Permission denied");
 }
@@ -261,6 +261,25 @@ TEST_F(Operations, IdentityFollowsTheEntryThroughAnExchange) {
     EXPECT_EQ(ops->entryIdentity(dir / "a"), b);
     EXPECT_EQ(ops->entryIdentity(dir / "b"), a);
     EXPECT_EQ(ops->entryIdentity(dir / "missing"), std::nullopt);
+}
+
+// The device and inode tell whether the target was replaced: they go with the entry through an
+// exchange, belong to a link itself rather than what it leads to, and are nothing when missing.
+TEST_F(Operations, DeviceAndInodeGoWithTheEntryNotTheName) {
+    writeText(dir / "a/marker", "a");
+    writeText(dir / "b/marker", "b");
+    fs::create_symlink("a", dir / "link");
+    const std::optional<DeviceAndInode> a = ops->entryDeviceAndInode(dir / "a");
+    const std::optional<DeviceAndInode> b = ops->entryDeviceAndInode(dir / "b");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->device, b->device);
+    EXPECT_NE(a->inode, b->inode);
+    EXPECT_EQ(std::to_string(a->inode), ops->entryIdentity(dir / "a"));
+    EXPECT_NE(ops->entryDeviceAndInode(dir / "link"), a);
+    ASSERT_EQ(ops->exchange(dir / "a", dir / "b").outcome, Exchange::Outcome::done);
+    EXPECT_EQ(ops->entryDeviceAndInode(dir / "a"), b);
+    EXPECT_EQ(ops->entryDeviceAndInode(dir / "b"), a);
+    EXPECT_EQ(ops->entryDeviceAndInode(dir / "missing"), std::nullopt);
 }
 
 TEST_F(Operations, FlushFileSystemSucceedsOnATreeAndFailsOnNothing) {

@@ -29,43 +29,6 @@ std::string inodeOf(const std::string& path) {
     return std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
 
-// The recovery procedure of the host's guide (docs/host-integration.md), step by step.
-void recoverAsTheGuideSays(const std::string& target) {
-    const std::string directory = fs::path(target).parent_path().string();
-    const std::string name = fs::path(target).filename().string();
-    // 1. The staging copy only ever holds the new version, whole or in part: remove it.
-    fs::remove_all(target + ".update-new");
-    // 2. A ready copy holds a whole version; its name tells which one.
-    for (const std::string& ready : namesStartingWith(directory, name + ".update-ready-")) {
-        const std::string path = directory + "/" + ready;
-        const std::string identity =
-            ready.substr(name.size() + std::string(".update-ready-").size());
-        if (!present(target)) {
-            fs::rename(path, target); // the new version, between the two renames of the fallback
-        } else if (inodeOf(path) == identity) {
-            fs::remove_all(path); // the new version, never swapped in: the target is untouched
-        } else {
-            // The installed version, after the exchange: keep it as a previous copy, under a
-            // second that no other previous copy uses.
-            auto seconds = static_cast<long long>(std::floor(secondsSinceEpoch())) - 1;
-            while (present(target + ".update-previous-" + std::to_string(seconds)))
-                --seconds;
-            fs::rename(path, target + ".update-previous-" + std::to_string(seconds));
-        }
-    }
-    // 3. A target still missing gets the newest previous copy back.
-    if (!present(target)) {
-        std::vector<std::string> previous =
-            namesStartingWith(directory, name + ".update-previous-");
-        std::sort(previous.begin(), previous.end(),
-                  [&](const std::string& a, const std::string& b) {
-                      return std::stoll(a.substr(a.rfind('-') + 1)) <
-                             std::stoll(b.substr(b.rfind('-') + 1));
-                  });
-        if (!previous.empty()) fs::rename(directory + "/" + previous.back(), target);
-    }
-}
-
 // What a kill leaves beside the target, besides previous copies.
 enum class Left { nothing, stagingCopy, readyNewVersion, readyInstalledVersion, noTarget };
 

@@ -1,11 +1,14 @@
-// Long runs of the built program: a host that never quits, and SIGKILL at random instants of
-// updates of a several-megabyte bundle.
+// Long runs of the built program: a host that never quits, SIGKILL at random instants of updates
+// of a several-megabyte bundle (to the whole group, and to the assistant alone), and a hundred
+// pairs of runs started together on one target.
 #include "e2e_support.h"
+#include "edge_runs.h"
 #include "temp_dir.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
@@ -69,15 +72,15 @@ class CrashConsistency : public ::testing::Test {
         fs::copy(oldBundle, target, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
 
-    Child startAssistant() {
-        return Child::start({UPDATER_STUBBED, target, source, "0", log}, "/");
+    Child startAssistant(const char* program = UPDATER_STUBBED) {
+        return Child::start({program, target, source, "0", log}, "/");
     }
 
     // Seconds from the start of a run to its log line.
-    double timeOfOneRun() {
+    double timeOfOneRun(const char* program = UPDATER_STUBBED) {
         freshInstall();
         const auto start = std::chrono::steady_clock::now();
-        Child run = startAssistant();
+        Child run = startAssistant(program);
         EXPECT_TRUE(waitForFile(log, 30.0));
         const double seconds = secondsSince(start);
         EXPECT_EQ(treeDigest(target), newDigest);
@@ -130,6 +133,58 @@ TEST_F(CrashConsistency, KilledRunsLeaveTheOldOrTheNewBundleNeverNothing) {
     }
     std::cout << "window " << window << " s: old kept " << oldKept << ", new installed "
               << newInstalled << ", leftovers " << leftovers << "\n";
+}
+
+// The assistant alone is killed (kill -9 of its process id, as a crash does), never its group,
+// at a random instant of a real copy: the copy program dies with it, so the guide's recovery,
+// run at once, leaves nothing behind and the next update installs.
+TEST_F(CrashConsistency, KillingTheAssistantAloneLetsTheGuidesRecoveryWorkAtOnce) {
+    const double window =
+        std::max(timeOfOneRun(UPDATER_REAL_COPY), timeOfOneRun(UPDATER_REAL_COPY));
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> instant(0.0, window);
+    int killedCopies = 0, finishedCopies = 0;
+    for (int runIndex = 0; runIndex < 100; ++runIndex) {
+        SCOPED_TRACE("run " + std::to_string(runIndex) + ", seed " + std::to_string(seed));
+        freshInstall();
+        {
+            Child run = startAssistant(UPDATER_REAL_COPY);
+            std::this_thread::sleep_for(std::chrono::duration<double>(instant(random)));
+            kill(run.pid(), SIGKILL);
+            run.wait(10.0);
+        }
+        const double killedAt = secondsSinceEpoch();
+        const std::string stagingAtTheKill = treeDigest(target + ".update-new");
+        // An orphaned copy program comes to this process (a subreaper); once every one has
+        // ended, nothing can write beside the target any more.
+        for (int status = 0, tries = 0; tries < 3000; ++tries) {
+            const pid_t ended = waitpid(-1, &status, WNOHANG);
+            if (ended < 0 && errno != EINTR) break;
+            if (ended > 0) (WIFSIGNALED(status) ? killedCopies : finishedCopies)++;
+            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(treeDigest(target + ".update-new"), stagingAtTheKill)
+            << "the copy went on after the assistant was killed";
+        recoverAsTheGuideSays(target);
+        const std::string found = treeDigest(target);
+        ASSERT_TRUE(found == oldDigest || found == newDigest) << "target holds " << found;
+        ASSERT_FALSE(fs::exists(fs::symlink_status(target + ".update-new")));
+        fs::remove(log);
+        // The killed run's previous copy carries its start second: the next run begins after it.
+        while (std::floor(secondsSinceEpoch()) <= std::floor(killedAt))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Child next = startAssistant(UPDATER_REAL_COPY);
+        EXPECT_EQ(next.wait(60.0), 0);
+        ASSERT_EQ(readText(log).rfind(edge_runs::installedPrefix, 0), 0u) << readText(log);
+        EXPECT_EQ(treeDigest(target), newDigest);
+    }
+    std::cout << "window " << window << " s: orphaned copy programs killed " << killedCopies
+              << ", ended by themselves " << finishedCopies << "\n";
+}
+
+TEST(ConcurrentRuns, AHundredPairsOnOneTarget) {
+    edge_runs::runConcurrentPairs(UPDATER_STUBBED, 100);
 }
 
 } // namespace

@@ -42,22 +42,24 @@ TEST_P(NoWait, ParentIDZeroOrBelowSkipsEveryProbe) {
     launch(GetParam());
     EXPECT_EQ(operations.probes, 0);
     EXPECT_EQ(operations.sleeps, 0);
-    EXPECT_EQ(events.at(2), "resolve /dl/Orlavo.app");
+    EXPECT_EQ(events.at(4), "resolve /dl/Orlavo.app");
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, NoWait, ::testing::Values("0", "-3", "-2147483648", "junk"));
 
 TEST_F(Wait, HostAlreadyGoneGivesOneProbeThenTheFinalProbe) {
     launch("4242");
-    EXPECT_EQ(std::vector<std::string>(events.begin() + 2, events.begin() + 5),
-              (Events{"probe 4242", "probe 4242", "resolve /dl/Orlavo.app"}));
+    // The earlier log line is discarded and the target's place taken before the wait.
+    EXPECT_EQ(std::vector<std::string>(events.begin() + 2, events.begin() + 7),
+              (Events{"discard /l/log", "device and inode /apps/Orlavo.app", "probe 4242",
+                      "probe 4242", "resolve /dl/Orlavo.app"}));
     EXPECT_EQ(operations.sleeps, 0);
 }
 
 TEST_F(Wait, HostQuittingAfterThreeProbesIsFoundAtTheFourth) {
     operations.aliveProbes = 3;
     launch("4242");
-    EXPECT_EQ(std::vector<std::string>(events.begin() + 2, events.begin() + 10),
+    EXPECT_EQ(std::vector<std::string>(events.begin() + 4, events.begin() + 12),
               (Events{"probe 4242", "sleep 100ms", "probe 4242", "sleep 100ms", "probe 4242",
                       "sleep 100ms", "probe 4242", "probe 4242"}));
     EXPECT_EQ(logLine().rfind("Update installed; previous app preserved at ", 0), 0u);

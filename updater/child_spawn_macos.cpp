@@ -1,0 +1,129 @@
+// macOS has no parent-death signal. A small guardian, forked from the assistant, starts the
+// program and watches both with kqueue (EVFILT_PROC, NOTE_EXIT): should the assistant end first,
+// the guardian kills the program. It then ends the way the program ended, so the assistant's
+// wait reads the program's own status.
+#include "child_spawn.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/event.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// What the guardian needs, all made before fork: after it only system calls are made.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+    bool actionsMade = false;
+    bool attributesMade = false;
+
+    int prepare(int errorOutput) {
+        if (int error = ::posix_spawn_file_actions_init(&actions)) return error;
+        actionsMade = true;
+        if (int error = ::posix_spawnattr_init(&attributes)) return error;
+        attributesMade = true;
+        sigset_t none;
+        sigemptyset(&none);
+        int error = ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (!error)
+            error = ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (!error && errorOutput >= 0)
+            error = ::posix_spawn_file_actions_adddup2(&actions, errorOutput, 2);
+        if (!error && errorOutput < 0)
+            error = ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (!error) error = ::posix_spawnattr_setsigmask(&attributes, &none);
+        if (!error) error = ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        return error;
+    }
+    ~SpawnSetup() {
+        if (attributesMade) ::posix_spawnattr_destroy(&attributes);
+        if (actionsMade) ::posix_spawn_file_actions_destroy(&actions);
+    }
+};
+
+bool watchExit(int queue, pid_t process) {
+    struct kevent change;
+    EV_SET(&change, static_cast<uintptr_t>(process), EVFILT_PROC, EV_ADD | EV_ONESHOT, NOTE_EXIT, 0,
+           nullptr);
+    return ::kevent(queue, &change, 1, nullptr, 0, nullptr) == 0;
+}
+
+[[noreturn]] void endAs(int status) {
+    if (WIFSIGNALED(status)) {
+        ::signal(WTERMSIG(status), SIG_DFL);
+        ::kill(::getpid(), WTERMSIG(status));
+        ::_exit(128 + WTERMSIG(status));
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
+
+[[noreturn]] void reportAndEnd(int report, int error) {
+    while (::write(report, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    ::_exit(127);
+}
+
+[[noreturn]] void guard(pid_t assistant, const SpawnSetup& setup, int report, const char* program,
+                        char* const argv[], char* const envp[]) {
+    const int queue = ::kqueue();
+    if (queue < 0) reportAndEnd(report, errno);
+    // Watched before the start: an assistant gone by then starts nothing.
+    if (!watchExit(queue, assistant) || ::getppid() != assistant) ::_exit(127);
+    pid_t started = 0;
+    const int error =
+        ::posix_spawn(&started, program, &setup.actions, &setup.attributes, argv, envp);
+    if (error != 0) reportAndEnd(report, error);
+    ::close(report);
+    // A program that has already ended cannot be watched (ESRCH): its wait follows at once.
+    if (watchExit(queue, started)) {
+        struct kevent fired;
+        int count = 0;
+        while ((count = ::kevent(queue, nullptr, 0, &fired, 1, nullptr)) < 0 && errno == EINTR) {
+        }
+        if (count == 1 && fired.ident == static_cast<uintptr_t>(assistant))
+            ::kill(started, SIGKILL);
+    }
+    int status = 0;
+    while (::waitpid(started, &status, 0) < 0) {
+        if (errno != EINTR) ::_exit(127);
+    }
+    endAs(status);
+}
+
+} // namespace
+
+int startChildTiedToAssistant(pid_t& child, const char* program, char* const argv[],
+                              char* const envp[], int errorOutput) {
+    SpawnSetup setup;
+    if (int error = setup.prepare(errorOutput)) return error;
+    int report[2];
+    if (::pipe(report) != 0) return errno;
+    ::fcntl(report[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(report[1], F_SETFD, FD_CLOEXEC);
+    const pid_t assistant = ::getpid();
+    const pid_t guardian = ::fork();
+    if (guardian == 0) guard(assistant, setup, report[1], program, argv, envp);
+    const int forkError = guardian < 0 ? errno : 0;
+    ::close(report[1]);
+    if (forkError != 0) {
+        ::close(report[0]);
+        return forkError;
+    }
+    // The guardian closes its end once the program runs: no bytes mean it started.
+    int error = 0;
+    ssize_t length = 0;
+    while ((length = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (length == static_cast<ssize_t>(sizeof error)) {
+        while (::waitpid(guardian, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return error;
+    }
+    child = guardian;
+    return 0;
+}
