@@ -229,7 +229,7 @@ TEST_F(EndToEnd, HostileNamesReachTheChildProgramsAsOneArgumentEach) {
               0);
     EXPECT_EQ(
         recorded(dir / "copy.args"),
-        (std::vector<std::string>{"-aT", "--", hostileSource, hostileTarget + ".update-new"}));
+        (std::vector<std::string>{"-a", "--", hostileSource, hostileTarget + ".update-new"}));
     EXPECT_EQ(recorded(dir / "open.args"), (std::vector<std::string>{hostileTarget}));
     EXPECT_EQ(treeDigest(hostileTarget), newDigest);
     EXPECT_EQ(readText(log).rfind("Update installed; previous app preserved at " + hostileTarget +
