@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <random>
@@ -33,10 +34,11 @@ inline void installOld(const std::string& oldBundle, const std::string& apps,
     fs::copy(oldBundle, target, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }
 
-// Each pair: two assistants with two sources on one target, started back to back. Exactly one
-// installs and the other refuses, even when the second reaches its claim only after the first
-// has swapped in a later second. The target then holds the installer's whole version, the
-// previous copy the old one, and nothing else is left beside it.
+// Each pair: two assistants with two sources on one target, started together: both wait for
+// one host, which ends only once both have begun (each removes its earlier log first, then takes
+// the target's identity), so neither can finish before the other has started, however loaded
+// the machine. Exactly one installs and the other refuses. The target then holds the
+// installer's whole version, the previous copy the old one, and nothing else is left beside it.
 inline void runConcurrentPairs(const std::string& program, int pairs) {
     TempDir dir;
     const std::string apps = dir / "Applications";
@@ -52,12 +54,21 @@ inline void runConcurrentPairs(const std::string& program, int pairs) {
     for (int pair = 0; pair < pairs; ++pair) {
         SCOPED_TRACE("pair " + std::to_string(pair));
         installOld(oldBundle, apps, target);
-        for (const std::string& log : logs)
-            fs::remove(log);
+        for (const std::string& log : logs) {
+            std::ofstream earlier(log);
+            earlier << "earlier\n";
+        }
+        Child host = Child::start({"/bin/sleep", "1000"}, "/");
         std::vector<Child> runs;
         runs.reserve(2);
         for (int i = 0; i < 2; ++i)
-            runs.push_back(Child::start({program, target, sources[i], "0", logs[i]}, "/"));
+            runs.push_back(Child::start(
+                {program, target, sources[i], std::to_string(host.pid()), logs[i]}, "/"));
+        for (int tries = 0; tries < 12000 && (present(logs[0]) || present(logs[1])); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(present(logs[0]) || present(logs[1])) << "one of the pair never started";
+        host.killGroup();
+        host.wait();
         // The outcome is in the logs; what lingers afterwards (the card's 1 or 6 s) holds nothing
         // and is ended with its group when the pair's scope closes.
         for (const std::string& log : logs)
