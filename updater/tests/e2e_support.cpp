@@ -233,8 +233,6 @@ double secondsSinceEpoch() {
         .count();
 }
 
-namespace {
-
 bool present(const std::string& path) {
     std::error_code error;
     return fs::exists(fs::symlink_status(path, error));
@@ -245,8 +243,6 @@ std::string inodeOf(const std::string& path) {
     if (lstat(path.c_str(), &info) != 0) return "";
     return std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
-
-} // namespace
 
 // The recovery procedure of the host's guide (docs/host-integration.md), step by step.
 void recoverAsTheGuideSays(const std::string& target) {

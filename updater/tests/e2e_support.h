@@ -64,5 +64,10 @@ bool waitForFile(const std::string& path, double limitSeconds);
 
 double secondsSinceEpoch();
 
+// Whether anything, a dangling link included, is at the path.
+bool present(const std::string& path);
+// The entry's inode number in decimal, without following a link; "" when nothing is there.
+std::string inodeOf(const std::string& path);
+
 // The recovery procedure of the host's guide (docs/host-integration.md), step by step.
 void recoverAsTheGuideSays(const std::string& target);

@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 inline const std::string installedPrefix = "Update installed; previous app preserved at ";
 
-inline bool present(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
 // A fresh target holding the old version, with no log and nothing beside it.
 inline void installOld(const std::string& oldBundle, const std::string& apps,
                        const std::string& target) {

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using edge_runs::present;
 
 namespace {
 

@@ -18,17 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool present(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
-std::string inodeOf(const std::string& path) {
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0) return "";
-    return std::to_string(static_cast<unsigned long long>(info.st_ino));
-}
-
 // What a kill leaves beside the target, besides previous copies.
 enum class Left { nothing, stagingCopy, readyNewVersion, readyInstalledVersion, noTarget };
 
