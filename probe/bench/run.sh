@@ -55,7 +55,9 @@ start_app() {
     app_pid=$APP_PID
     read -r -t 60 line <&"${APP[0]}"
     [ "$line" = ready ] || { echo "run.sh: test window did not start" >&2; exit 1; }
-    for _ in $(seq 100); do
+    # A window with thousands of objects on a loaded machine can take a while to answer.
+    local until=$((SECONDS + 180))
+    while [ "$SECONDS" -lt "$until" ]; do
         "$probe" | grep -q selectedLength && return 0
         sleep 0.1
     done
