@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace {
 
@@ -56,25 +57,73 @@ std::string withoutAutolaunch(std::string_view addresses) {
     return kept;
 }
 
-// Replies of one batch; each callback fills its slot and counts down.
+// Replies of one batch, filled in by the router in GDBus's worker thread.
 struct Batch {
-    std::vector<VariantPtr> replies;
+    std::vector<GDBusMessage*> messages;
     std::size_t pending = 0;
 };
 
-struct Slot {
-    Batch* batch;
-    std::size_t index;
+// Routes the replies of batched calls, by serial, to the batch that waits for them. It runs
+// in GDBus's worker thread as a message filter, so that a batch of many calls costs neither
+// a task nor a timer nor a wake-up of the caller per call: the caller wakes once, when the
+// last reply is in or its time is up.
+struct ReplyRouter {
+    GMutex lock;
+    GCond arrived;
+    std::unordered_map<guint32, std::pair<Batch*, std::size_t>> waiting;
 };
 
-void onReply(GObject* source, GAsyncResult* result, gpointer data) {
-    auto* slot = static_cast<Slot*>(data);
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    g_clear_error(&error);
-    slot->batch->replies[slot->index].reset(reply);
-    --slot->batch->pending;
-    delete slot;
+GDBusMessage* routeReply(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                         gpointer data) {
+    GDBusMessageType type = g_dbus_message_get_message_type(message);
+    if (!incoming ||
+        (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR)) {
+        return message;
+    }
+    auto* router = static_cast<ReplyRouter*>(data);
+    g_mutex_lock(&router->lock);
+    auto found = router->waiting.find(g_dbus_message_get_reply_serial(message));
+    if (found == router->waiting.end()) {
+        g_mutex_unlock(&router->lock);
+        return message;
+    }
+    auto [batch, index] = found->second;
+    router->waiting.erase(found);
+    batch->messages[index] = message; // the filter owns the message and hands it on
+    if (--batch->pending == 0) g_cond_broadcast(&router->arrived);
+    g_mutex_unlock(&router->lock);
+    return nullptr;
+}
+
+void freeRouter(gpointer data) {
+    auto* router = static_cast<ReplyRouter*>(data);
+    g_mutex_clear(&router->lock);
+    g_cond_clear(&router->arrived);
+    delete router;
+}
+
+// The connection's router, installed once; it lives as long as the connection, since a
+// filter may still run in the worker thread after it is removed.
+ReplyRouter* routerOf(GDBusConnection* bus) {
+    static const char* const kKey = "selection-probe-reply-router";
+    auto* router = static_cast<ReplyRouter*>(g_object_get_data(G_OBJECT(bus), kKey));
+    if (router) return router;
+    router = new ReplyRouter;
+    g_mutex_init(&router->lock);
+    g_cond_init(&router->arrived);
+    g_dbus_connection_add_filter(bus, routeReply, router, freeRouter);
+    g_object_set_data(G_OBJECT(bus), kKey, router);
+    return router;
+}
+
+// The body of a method return of the expected type; null for errors and other types.
+VariantPtr replyBody(GDBusMessage* message, const char* replyType) {
+    if (!message || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_RETURN)
+        return nullptr;
+    GVariant* body = g_dbus_message_get_body(message);
+    if (!body || (replyType && !g_variant_is_of_type(body, G_VARIANT_TYPE(replyType))))
+        return nullptr;
+    return VariantPtr(g_variant_ref(body));
 }
 
 } // namespace
@@ -151,31 +200,42 @@ VariantPtr callMethod(GDBusConnection* bus, const Call& call, GVariant* argument
 
 std::vector<VariantPtr> callAll(GDBusConnection* bus, const std::vector<PendingCall>& calls,
                                 const Deadline& deadline, int capMs) {
-    Batch batch;
-    batch.replies.resize(calls.size());
+    std::vector<VariantPtr> replies(calls.size());
     int timeout = std::min(deadline.remainingMs(), capMs);
     if (!bus || timeout <= 0) {
         for (const PendingCall& pending : calls) {
             if (pending.arguments) g_variant_unref(g_variant_ref_sink(pending.arguments));
         }
-        return std::move(batch.replies);
+        return replies;
     }
-    // Replies are dispatched to this context only, so nothing else runs while we wait.
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
+    ReplyRouter* router = routerOf(bus);
+    Batch batch;
+    batch.messages.resize(calls.size(), nullptr);
+    gint64 endUs = g_get_monotonic_time() + gint64{timeout} * 1000;
+    // Held while sending, so that no reply is routed before its serial is known.
+    g_mutex_lock(&router->lock);
     for (std::size_t i = 0; i < calls.size(); ++i) {
-        const PendingCall& pending = calls[i];
-        ++batch.pending;
-        g_dbus_connection_call(bus, pending.call.destination, pending.call.path,
-                               pending.call.interface, pending.call.method, pending.arguments,
-                               pending.replyType ? G_VARIANT_TYPE(pending.replyType) : nullptr,
-                               G_DBUS_CALL_FLAGS_NO_AUTO_START, timeout, nullptr, onReply,
-                               new Slot{&batch, i});
+        const Call& call = calls[i].call;
+        GDBusMessage* message = g_dbus_message_new_method_call(call.destination, call.path,
+                                                               call.interface, call.method);
+        if (calls[i].arguments) g_dbus_message_set_body(message, calls[i].arguments);
+        g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
+        guint32 serial = 0;
+        if (g_dbus_connection_send_message(bus, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, &serial,
+                                           nullptr)) {
+            router->waiting[serial] = {&batch, i};
+            ++batch.pending;
+        }
+        g_object_unref(message);
     }
-    // Every call ends by its reply or its own time-out, so this loop ends.
-    while (batch.pending > 0)
-        g_main_context_iteration(context, TRUE);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
-    return std::move(batch.replies);
+    while (batch.pending > 0 && g_cond_wait_until(&router->arrived, &router->lock, endUs)) {
+    }
+    // Calls still unanswered are given up; their late replies pass the router untouched.
+    std::erase_if(router->waiting, [&](const auto& entry) { return entry.second.first == &batch; });
+    g_mutex_unlock(&router->lock);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        replies[i] = replyBody(batch.messages[i], calls[i].replyType);
+        if (batch.messages[i]) g_object_unref(batch.messages[i]);
+    }
+    return replies;
 }
