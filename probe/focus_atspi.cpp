@@ -38,27 +38,37 @@ Objects objectsIn(GVariant* reply) {
     return objects;
 }
 
-std::uint64_t statesIn(GVariant* reply) {
-    GVariantIter* iter = nullptr;
-    g_variant_get(reply, "(au)", &iter);
+// The state set of an `au` value: its first two words.
+std::uint64_t statesOf(GVariant* words) {
+    GVariantIter iter;
+    g_variant_iter_init(&iter, words);
     std::uint64_t states = 0;
     guint32 word = 0;
-    for (int shift = 0; shift < 64 && g_variant_iter_next(iter, "u", &word); shift += 32)
+    for (int shift = 0; shift < 64 && g_variant_iter_next(&iter, "u", &word); shift += 32)
         states |= std::uint64_t{word} << shift;
-    g_variant_iter_free(iter);
     return states;
+}
+
+std::uint64_t statesIn(GVariant* reply) {
+    VariantPtr words(g_variant_get_child_value(reply, 0));
+    return statesOf(words.get());
+}
+
+// True when an `as` list of interface names holds Text.
+bool namesText(GVariant* names) {
+    GVariantIter iter;
+    g_variant_iter_init(&iter, names);
+    const gchar* name = nullptr;
+    bool found = false;
+    while (g_variant_iter_next(&iter, "&s", &name))
+        found = found || std::string_view(name) == "org.a11y.atspi.Text";
+    return found;
 }
 
 bool hasTextInterface(GVariant* reply) {
     if (!reply) return false;
-    GVariantIter* iter = nullptr;
-    g_variant_get(reply, "(as)", &iter);
-    const gchar* name = nullptr;
-    bool found = false;
-    while (g_variant_iter_next(iter, "&s", &name))
-        found = found || std::string_view(name) == "org.a11y.atspi.Text";
-    g_variant_iter_free(iter);
-    return found;
+    VariantPtr names(g_variant_get_child_value(reply, 0));
+    return namesText(names.get());
 }
 
 // Children of each object, asked in parallel; an object that did not answer has none.
@@ -179,43 +189,53 @@ bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
     return false;
 }
 
-// States and children of each object, all asked in one batch.
+// What one level of the walk learns: the focused objects (each marked whether it has Text)
+// and the children of the objects below which the focus may lie.
 struct LevelFacts {
-    std::vector<std::optional<std::uint64_t>> states;
-    std::vector<Objects> children;
+    std::vector<FocusCandidate> focused;
+    Objects next;
 };
 
-LevelFacts statesAndChildren(GDBusConnection* bus, const Objects& level, const Deadline& deadline) {
-    std::vector<PendingCall> calls;
-    for (const AtspiObject& object : level) {
-        calls.push_back(accessibleCall(object, "GetState", nullptr, "(au)"));
-        calls.push_back(accessibleCall(object, "GetChildren", nullptr, "(a(so))"));
-    }
-    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+// The level's states in one batch, then in a second batch the children of the objects that
+// may hold the focus and the interfaces of the focused ones. Asking children only where the
+// state allows them saves a call for each hidden object, which toolkits without Collection
+// (Qt) hold in numbers (closed menus, hidden panels). Below an application, only its active
+// frames hold the focus, when it marks any.
+LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool belowApplication,
+                    const Deadline& deadline) {
+    std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, level, deadline);
+    bool onlyActive = belowApplication && anyActive(states);
+    std::vector<PendingCall> calls; // interfaces of the focused objects, then children
+    std::vector<PendingCall> childCalls;
     LevelFacts facts;
     for (std::size_t i = 0; i < level.size(); ++i) {
-        GVariant* state = replies[2 * i].get();
-        facts.states.push_back(state ? std::optional(statesIn(state)) : std::nullopt);
-        facts.children.push_back(objectsIn(replies[2 * i + 1].get()));
+        const auto& state = states[i];
+        if (!state || hasState(*state, kStateDefunct)) continue;
+        if (onlyActive && !hasState(*state, kStateActive)) continue;
+        if (hasState(*state, kStateFocused)) {
+            facts.focused.push_back({level[i], depth, false});
+            calls.push_back(accessibleCall(level[i], "GetInterfaces", nullptr, "(as)"));
+        }
+        // Hidden subtrees (closed menus, other pages) are not walked.
+        if (!mayHoldFocusBelow(*state)) continue;
+        childCalls.push_back(accessibleCall(level[i], "GetChildren", nullptr, "(a(so))"));
+    }
+    calls.insert(calls.end(), childCalls.begin(), childCalls.end());
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    std::size_t reply = 0;
+    for (FocusCandidate& candidate : facts.focused)
+        candidate.hasText = hasTextInterface(replies[reply++].get());
+    for (; reply < replies.size(); ++reply) {
+        Objects children = objectsIn(replies[reply].get());
+        facts.next.insert(facts.next.end(), children.begin(), children.end());
     }
     return facts;
 }
 
-void markTextInterfaces(GDBusConnection* bus, std::vector<FocusCandidate>& candidates,
-                        const Deadline& deadline) {
-    if (candidates.empty()) return;
-    std::vector<PendingCall> calls;
-    for (const FocusCandidate& candidate : candidates)
-        calls.push_back(accessibleCall(candidate.object, "GetInterfaces", nullptr, "(as)"));
-    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
-    for (std::size_t i = 0; i < candidates.size(); ++i)
-        candidates[i].hasText = hasTextInterface(replies[i].get());
-}
-
 // Focused objects below `root` (itself excluded), each marked whether it has Text, level by
-// level, each level asked in one batch, at most kWalkLimit objects. Depths count from `root`.
-// The walk ends with the level where a focused object with Text is found: toolkits mark
-// focused containers above the focused text, never text below it.
+// level, at most kWalkLimit objects. Depths count from `root`. The walk ends with the level
+// where a focused object with Text is found: toolkits mark focused containers above the
+// focused text, never text below it.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
                                          const Deadline& deadline) {
     std::vector<FocusCandidate> found;
@@ -225,35 +245,76 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
          ++depth) {
         if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
         visited += level.size();
-        LevelFacts facts = statesAndChildren(bus, level, deadline);
-        // Below an application, only its active frames hold the focus, when it marks any.
-        bool onlyActive = depth == 1 && root.path == kRootPath && anyActive(facts.states);
-        Objects next;
-        std::vector<FocusCandidate> focused;
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            const auto& state = facts.states[i];
-            if (!state || hasState(*state, kStateDefunct)) continue;
-            if (onlyActive && !hasState(*state, kStateActive)) continue;
-            if (hasState(*state, kStateFocused)) focused.push_back({level[i], depth, false});
-            // Hidden subtrees (closed menus, other pages) are not walked.
-            if (!mayHoldFocusBelow(*state)) continue;
-            next.insert(next.end(), facts.children[i].begin(), facts.children[i].end());
-        }
-        markTextInterfaces(bus, focused, deadline);
-        found.insert(found.end(), focused.begin(), focused.end());
+        LevelFacts facts =
+            askLevel(bus, level, depth, depth == 1 && root.path == kRootPath, deadline);
+        found.insert(found.end(), facts.focused.begin(), facts.focused.end());
         bool textFound = false;
-        for (const FocusCandidate& candidate : focused)
+        for (const FocusCandidate& candidate : facts.focused)
             textFound = textFound || candidate.hasText;
         if (textFound) break;
-        level = std::move(next);
+        level = std::move(facts.next);
     }
     return found;
 }
 
+// One entry of a cache reply. Toolkits differ in the members between the parent and the
+// interfaces (GTK 4: index and child count; Qt: the children), so the members are taken by
+// position where all agree and by type where they do not.
+std::optional<CachedObject> cachedObjectIn(GVariant* item) {
+    gsize count = g_variant_n_children(item);
+    if (count < 4) return std::nullopt;
+    CachedObject object;
+    for (gsize i = 0; i < count; ++i) {
+        VariantPtr member(g_variant_get_child_value(item, i));
+        const gchar* type = g_variant_get_type_string(member.get());
+        const gchar* path = nullptr;
+        if (i == 0 && std::string_view(type) == "(so)") {
+            g_variant_get(member.get(), "(&s&o)", nullptr, &path);
+            object.path = path;
+        } else if (i == 2 && std::string_view(type) == "(so)") {
+            g_variant_get(member.get(), "(&s&o)", nullptr, &path);
+            object.parent = path;
+        } else if (std::string_view(type) == "as") {
+            object.hasText = object.hasText || namesText(member.get());
+        } else if (i == count - 1 && std::string_view(type) == "au") {
+            object.states = statesOf(member.get());
+        }
+    }
+    if (object.path.empty()) return std::nullopt;
+    return object;
+}
+
+// The focused objects below `root` from the application's own object cache (GTK 4 keeps
+// one and answers it in one call, where a walk costs two calls per object). Absent when the
+// application keeps no cache (Qt answers an empty one) or names no focused object below
+// `root` in it: the tree is walked then.
+std::optional<std::vector<FocusCandidate>>
+focusedFromCache(GDBusConnection* bus, const AtspiObject& root, const Deadline& deadline) {
+    VariantPtr reply = callMethod(
+        bus, {root.bus.c_str(), "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"},
+        nullptr, nullptr, deadline, kSearchCallCapMs);
+    if (!reply || !g_str_has_prefix(g_variant_get_type_string(reply.get()), "(a(")) {
+        return std::nullopt;
+    }
+    VariantPtr items(g_variant_get_child_value(reply.get(), 0));
+    std::vector<CachedObject> cache;
+    GVariantIter iter;
+    g_variant_iter_init(&iter, items.get());
+    while (GVariant* item = g_variant_iter_next_value(&iter)) {
+        VariantPtr owned(item);
+        if (std::optional<CachedObject> object = cachedObjectIn(item))
+            cache.push_back(std::move(*object));
+    }
+    std::vector<FocusCandidate> focused = focusedInCache(cache, root.bus, root.path);
+    if (focused.empty()) return std::nullopt;
+    return focused;
+}
+
 bool hasText(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
-    std::vector<FocusCandidate> one{{object, 0, false}};
-    markTextInterfaces(bus, one, deadline);
-    return one.front().hasText;
+    VariantPtr reply =
+        callMethod(bus, accessibleCall(object, "GetInterfaces", nullptr, "(as)").call, nullptr,
+                   "(as)", deadline, kSearchCallCapMs);
+    return hasTextInterface(reply.get());
 }
 
 // The focused object below `root` with a Text interface. Where the application searches
@@ -275,7 +336,9 @@ std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& ro
             chosen = inner->front();
         }
     } else {
-        std::vector<FocusCandidate> walked = walkForFocus(bus, root, deadline);
+        std::optional<std::vector<FocusCandidate>> cached = focusedFromCache(bus, root, deadline);
+        std::vector<FocusCandidate> walked =
+            cached ? std::move(*cached) : walkForFocus(bus, root, deadline);
         std::optional<FocusCandidate> best = chooseFocused(walked);
         if (!best) return std::nullopt;
         if (best->hasText) return best->object;

@@ -2,7 +2,9 @@
 
 #include "utf.h"
 
+#include <algorithm>
 #include <cctype>
+#include <unordered_map>
 
 namespace {
 
@@ -191,6 +193,60 @@ std::optional<FocusCandidate> chooseFocused(const std::vector<FocusCandidate>& c
     }
     if (!best) return std::nullopt;
     return *best;
+}
+
+namespace {
+
+// The depth of the object at `index` below `rootPath`, absent when its parents do not lead
+// there through visible objects (a cycle or a missing parent ends the climb too).
+std::optional<int> depthBelow(const std::vector<CachedObject>& cache,
+                              const std::unordered_map<std::string_view, std::size_t>& byPath,
+                              std::size_t index, std::string_view rootPath) {
+    int depth = 1;
+    std::string_view parent = cache[index].parent;
+    for (std::size_t climbed = 0; climbed <= cache.size(); ++climbed, ++depth) {
+        if (parent == rootPath) return depth;
+        auto found = byPath.find(parent);
+        if (found == byPath.end()) return std::nullopt;
+        const CachedObject& ancestor = cache[found->second];
+        if (!mayHoldFocusBelow(ancestor.states)) return std::nullopt;
+        parent = ancestor.parent;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<FocusCandidate> focusedInCache(const std::vector<CachedObject>& cache,
+                                           const std::string& bus, const std::string& rootPath) {
+    std::unordered_map<std::string_view, std::size_t> byPath;
+    for (std::size_t i = 0; i < cache.size(); ++i)
+        byPath.emplace(cache[i].path, i);
+    std::vector<FocusCandidate> found;
+    for (std::size_t i = 0; i < cache.size(); ++i) {
+        const CachedObject& object = cache[i];
+        if (!hasState(object.states, kStateFocused) || hasState(object.states, kStateDefunct))
+            continue;
+        if (std::optional<int> depth = depthBelow(cache, byPath, i, rootPath))
+            found.push_back({{bus, object.path}, *depth, object.hasText});
+    }
+    return found;
+}
+
+std::optional<AxRect> boxFromEnds(const std::optional<AxRect>& first,
+                                  const std::optional<AxRect>& last,
+                                  const std::optional<AxRect>& element) {
+    if (!first || !last || first->height <= 0 || last->height <= 0) return std::nullopt;
+    double top = std::min(first->y, last->y);
+    double bottom = std::max(first->y + first->height, last->y + last->height);
+    double left = std::min(first->x, last->x);
+    double right = std::max(first->x + first->width, last->x + last->width);
+    bool oneLine = last->y < first->y + first->height / 2 && first->y < last->y + last->height / 2;
+    if (!oneLine && element && element->width > 0) {
+        left = std::min(left, element->x);
+        right = std::max(right, element->x + element->width);
+    }
+    return AxRect{left, top, right - left, bottom - top};
 }
 
 bool keepsTextPrivate(std::uint32_t role) {

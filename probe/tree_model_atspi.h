@@ -3,6 +3,8 @@
 // to read, how an element's characters map to UTF-16 units, how a selection that spans
 // embedded objects is read as text, and which elements keep their text to themselves.
 
+#include "accessibility.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -62,6 +64,31 @@ struct FocusCandidate {
 
 // The deepest candidate with a Text interface, else the deepest one; among equals the first.
 std::optional<FocusCandidate> chooseFocused(const std::vector<FocusCandidate>& candidates);
+
+// One object of an application's own object cache: its path, its parent's path, its states
+// and whether it has a Text interface.
+struct CachedObject {
+    std::string path;
+    std::string parent;
+    std::uint64_t states = 0;
+    bool hasText = false;
+};
+
+// The focused objects of a cached tree that lie below the object at `rootPath` (itself
+// excluded), with their depth below it. Defunct objects, objects under a hidden ancestor
+// (neither showing nor visible) and objects whose chain of parents does not reach the root
+// within the cache are left out, as a walk of the tree from the root would leave them.
+std::vector<FocusCandidate> focusedInCache(const std::vector<CachedObject>& cache,
+                                           const std::string& bus, const std::string& rootPath);
+
+// The box of a long range from the boxes of its first and last characters and of its
+// element. On one line it is the union of the two characters; over several lines it reaches
+// from the first line's top to the last line's bottom across the element's width, which the
+// lines between fill. Absent when either character has no height (a box not laid out yet):
+// the range is then measured whole.
+std::optional<AxRect> boxFromEnds(const std::optional<AxRect>& first,
+                                  const std::optional<AxRect>& last,
+                                  const std::optional<AxRect>& element);
 
 // True when the element must not give its text or selection length (a password field).
 bool keepsTextPrivate(std::uint32_t role);

@@ -79,6 +79,81 @@ TEST(ChooseFocused, DeepestWhenNoneHasTextAndFirstAmongEquals) {
     EXPECT_FALSE(chooseFocused({}));
 }
 
+// --- Focus from an application's object cache ------------------------------------------
+
+constexpr std::uint64_t kShown = (1ull << kStateShowing) | (1ull << kStateVisible);
+constexpr std::uint64_t kVisibleOnly = 1ull << kStateVisible;
+constexpr std::uint64_t kFocusedState = kShown | (1ull << kStateFocused);
+
+struct CacheCase {
+    const char* name;
+    std::vector<CachedObject> cache;
+    std::vector<std::pair<std::string, int>> found; // path and depth below the root
+};
+
+class FocusedInCache : public testing::TestWithParam<CacheCase> {};
+
+TEST_P(FocusedInCache, KeepsFocusedObjectsAWalkFromTheRootWouldReach) {
+    std::vector<std::pair<std::string, int>> found;
+    for (const FocusCandidate& c : focusedInCache(GetParam().cache, ":1.9", "/frame"))
+        found.emplace_back(c.object.path, c.depth);
+    EXPECT_EQ(found, GetParam().found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FocusedInCache,
+    testing::Values(
+        // GTK 4: containers only visible, the text view deep below the frame.
+        CacheCase{"deepTextBelowVisibleContainers",
+                  {{"/frame", "/root", kShown | 2, false},
+                   {"/box", "/frame", kVisibleOnly, false},
+                   {"/scroller", "/box", kVisibleOnly, false},
+                   {"/view", "/scroller", kFocusedState, true}},
+                  {{"/view", 3}}},
+        CacheCase{"otherWindowHiddenAncestorAndDefunctLeftOut",
+                  {{"/frame", "/root", kShown, false},
+                   {"/other-frame", "/root", kShown, false},
+                   {"/elsewhere", "/other-frame", kFocusedState, true},
+                   {"/closed-popover", "/frame", 0, false},
+                   {"/in-popover", "/closed-popover", kFocusedState, true},
+                   {"/gone", "/frame", kFocusedState | (1ull << kStateDefunct), true},
+                   {"/button", "/frame", kFocusedState, false}},
+                  {{"/button", 1}}},
+        // A parent missing from the cache or a cycle of parents ends the climb.
+        CacheCase{"brokenChainsLeftOut",
+                  {{"/orphan", "/missing", kFocusedState, true},
+                   {"/a", "/b", kFocusedState, true},
+                   {"/b", "/a", kShown, false}},
+                  {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- A long range's box from its ends -------------------------------------------------
+
+TEST(BoxFromEnds, UnionOnOneLineAndTheElementsWidthOverSeveral) {
+    const AxRect element{100, 50, 600, 400};
+    AxRect first{120, 60, 8, 16};
+    AxRect sameLine{300, 61, 8, 15};
+    auto one = boxFromEnds(first, sameLine, element);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(std::tie(one->x, one->y, one->width, one->height),
+              std::make_tuple(120.0, 60.0, 188.0, 16.0));
+    AxRect laterLine{140, 300, 8, 16};
+    auto several = boxFromEnds(first, laterLine, element);
+    ASSERT_TRUE(several);
+    EXPECT_EQ(std::tie(several->x, several->y, several->width, several->height),
+              std::make_tuple(100.0, 60.0, 600.0, 256.0));
+    // Without the element's box the ends' union is all there is.
+    auto bare = boxFromEnds(first, laterLine, std::nullopt);
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->width, 28.0);
+}
+
+TEST(BoxFromEnds, AbsentWhenAnEndIsNotLaidOut) {
+    // Firefox's first answer after a selection: a box with no extent.
+    EXPECT_FALSE(boxFromEnds(AxRect{0, 0, 0, 0}, AxRect{10, 10, 8, 16}, AxRect{0, 0, 50, 50}));
+    EXPECT_FALSE(boxFromEnds(AxRect{10, 10, 8, 16}, std::nullopt, AxRect{0, 0, 50, 50}));
+}
+
 TEST(KeepsTextPrivate, OnlyPasswordText) {
     EXPECT_TRUE(keepsTextPrivate(kRolePasswordText));
     for (std::uint32_t role : {0u, 61u /* text */, 79u /* entry */, 95u /* document web */})
