@@ -179,7 +179,10 @@ AtspiAccessibility::readSelectionAgainIfIncomplete(const AtspiObject& object) {
         // a page whose children are not readable yet is asked again, later.
         if (reread > 0 && hasBox(*selection) && !selection->assembled) break;
         g_usleep(static_cast<gulong>(kRereadPauseMs * (1 + 3 * reread)) * 1000);
-        selection = readSelectionOnce(object);
+        // A read again that fails (an error, a time-out) keeps what was read before.
+        std::optional<Selection> again = readSelectionOnce(object);
+        if (!again) break;
+        selection = std::move(again);
     }
     return selection;
 }

@@ -13,6 +13,8 @@ was seen to answer right after a selection, counted per selection:
     both-first            the first GetRangeExtents and the first GetText of the selected
                           range are both incomplete, as above
     zero-extents-always   every GetRangeExtents answers (0, 0, 0, 0)
+    errors-after-first    the first GetRangeExtents answers (0, 0, 0, 0), and every Text call
+                          after it fails, as from an application that stopped answering
 
     fake_atspi_app.py MODE [START END]
 
@@ -49,6 +51,7 @@ FAULTS = {
     "empty-text-first": {"first text"},
     "both-first": {"first box", "first text"},
     "zero-extents-always": {"every box"},
+    "errors-after-first": {"first box", "Text fails after the first box"},
 }
 MODES = tuple(FAULTS)
 
@@ -133,6 +136,10 @@ def range_box(start, end):
     """The field's one-line box of characters [start, end), in screen coordinates."""
     return (TEXT_LEFT + CHARACTER_WIDTH * start, LINE_TOP, CHARACTER_WIDTH * (end - start),
             LINE_HEIGHT)
+
+
+class Refused(Exception):
+    """A call the application answers with an error."""
 
 
 class FakeApplication:
@@ -235,6 +242,9 @@ class FakeApplication:
             if method == "GetSize":
                 return "(ii)", (width, height)
         if short == "Text":
+            if "Text fails after the first box" in self.faults and self.extents_asked > 0:
+                self.served += 1
+                raise Refused()
             if method == "GetNSelections":
                 return "(i)", (1 if self.selection[0] != self.selection[1] else 0,)
             if method == "GetSelection":
@@ -266,6 +276,9 @@ class FakeApplication:
     def on_call(self, _bus, _sender, path, interface, method, parameters, invocation):
         try:
             answered = self.answer(path, interface, method, parameters.unpack())
+        except Refused:
+            invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", "not answering")
+            return
         except (IndexError, KeyError, TypeError, ValueError) as error:
             print(f"fake: {interface}.{method} on {path} failed: {error}", file=sys.stderr)
             answered = None

@@ -57,6 +57,8 @@ CASES = {
     "empty-text-first": (FIRST, SECOND, True),
     "both-first": (FIRST, SECOND, True),
     "zero-extents-always": ({**FIRST, **CORNER}, {**SECOND, **CORNER}, True),
+    # What was read stays when a second read fails.
+    "errors-after-first": ({**FIRST, **CORNER}, {**SECOND, **CORNER}, True),
 }
 
 
