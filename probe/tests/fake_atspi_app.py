@@ -15,6 +15,8 @@ was seen to answer right after a selection, counted per selection:
     zero-extents-always   every GetRangeExtents answers (0, 0, 0, 0)
     errors-after-first    the first GetRangeExtents answers (0, 0, 0, 0), and every Text call
                           after it fails, as from an application that stopped answering
+    silent-after-first    the same, but the Text calls after it are never answered, as from an
+                          application that froze
 
     fake_atspi_app.py MODE [START END]
 
@@ -52,6 +54,7 @@ FAULTS = {
     "both-first": {"first box", "first text"},
     "zero-extents-always": {"every box"},
     "errors-after-first": {"first box", "Text fails after the first box"},
+    "silent-after-first": {"first box", "Text silent after the first box"},
 }
 MODES = tuple(FAULTS)
 
@@ -142,12 +145,17 @@ class Refused(Exception):
     """A call the application answers with an error."""
 
 
+class Unanswered(Exception):
+    """A call the application never answers."""
+
+
 class FakeApplication:
     """The three objects and the answers of one mode."""
 
     def __init__(self, bus, mode, start, end):
         self.bus = bus
         self.faults = FAULTS[mode]
+        self.unanswered = []
         self.name = bus.get_unique_name()
         self.registry = ("org.a11y.atspi.Registry", ROOT)
         self.select(start, end)
@@ -242,9 +250,12 @@ class FakeApplication:
             if method == "GetSize":
                 return "(ii)", (width, height)
         if short == "Text":
-            if "Text fails after the first box" in self.faults and self.extents_asked > 0:
+            if self.extents_asked > 0 and "Text fails after the first box" in self.faults:
                 self.served += 1
                 raise Refused()
+            if self.extents_asked > 0 and "Text silent after the first box" in self.faults:
+                self.served += 1
+                raise Unanswered()
             if method == "GetNSelections":
                 return "(i)", (1 if self.selection[0] != self.selection[1] else 0,)
             if method == "GetSelection":
@@ -278,6 +289,9 @@ class FakeApplication:
             answered = self.answer(path, interface, method, parameters.unpack())
         except Refused:
             invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", "not answering")
+            return
+        except Unanswered:
+            self.unanswered.append(invocation)  # kept, so that no reply is ever sent
             return
         except (IndexError, KeyError, TypeError, ValueError) as error:
             print(f"fake: {interface}.{method} on {path} failed: {error}", file=sys.stderr)
