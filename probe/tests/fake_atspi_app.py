@@ -17,6 +17,10 @@ was seen to answer right after a selection, counted per selection:
                           after it fails, as from an application that stopped answering
     silent-after-first    the same, but the Text calls after it are never answered, as from an
                           application that froze
+    no-range-first        the first GetSelection answers (-1, -1) while GetNSelections counts
+                          the selection, later ones the range
+    no-range-always       every GetSelection answers (-1, -1)
+    no-range-thrice       the first three GetSelection answer (-1, -1), later ones the range
 
     fake_atspi_app.py MODE [START END]
 
@@ -55,6 +59,9 @@ FAULTS = {
     "zero-extents-always": {"every box"},
     "errors-after-first": {"first box", "Text fails after the first box"},
     "silent-after-first": {"first box", "Text silent after the first box"},
+    "no-range-first": {"first range"},
+    "no-range-always": {"every range"},
+    "no-range-thrice": {"first three ranges"},
 }
 MODES = tuple(FAULTS)
 
@@ -181,6 +188,7 @@ class FakeApplication:
     def select(self, start, end):
         self.selection = (start, end)
         self.extents_asked = 0
+        self.range_asked = 0
         self.selected_text_asked = 0
         self.served = 0
 
@@ -193,6 +201,16 @@ class FakeApplication:
             self.served += 1
             return (0, 0, 0, 0)
         return range_box(start, end)
+
+    def range(self, number):
+        if number != 0:
+            return (-1, -1)
+        self.range_asked += 1
+        missing = 3 if "first three ranges" in self.faults else int("first range" in self.faults)
+        if "every range" in self.faults or self.range_asked <= missing:
+            self.served += 1
+            return (-1, -1)
+        return self.selection
 
     def text(self, start, end):
         length = len(FIELD_TEXT)
@@ -259,7 +277,7 @@ class FakeApplication:
             if method == "GetNSelections":
                 return "(i)", (1 if self.selection[0] != self.selection[1] else 0,)
             if method == "GetSelection":
-                return "(ii)", self.selection if args[0] == 0 else (0, 0)
+                return "(ii)", self.range(args[0])
             if method == "GetText":
                 return "(s)", (self.text(args[0], args[1]),)
             if method == "GetRangeExtents":
