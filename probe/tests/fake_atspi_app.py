@@ -3,8 +3,9 @@
 
 It registers with the registry as toolkits do and shows one active frame holding one focused
 single-line text field with a selection, through the AT-SPI Accessible, Application,
-Collection, Component and Text interfaces, nothing more. Its MODE reproduces what Firefox
-was seen to answer right after a selection, counted per selection:
+Collection, Component and Text interfaces, nothing more. Its MODE chooses which answers are
+incomplete, counted per selection; most modes are what Firefox was seen to answer right after
+a selection:
 
     complete              every answer whole
     zero-extents-first    the first GetRangeExtents answers (0, 0, 0, 0), later ones the box
@@ -29,7 +30,7 @@ once the registry has taken it, then reads commands, one a line, on standard inp
 each on standard output:
 
     select START END   a new selection, whose answers are counted afresh -> "selected"
-    served             -> "served N": faulty answers given since the last selection
+    served             -> "served N": incomplete or failed answers since the last selection
 
 It ends when standard input closes, on SIGTERM or SIGINT.
 """
