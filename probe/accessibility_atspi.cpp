@@ -55,6 +55,7 @@ struct Node {
     Kind kind = Kind::string;
     AtspiObject object;                  // element
     std::optional<Selection> selection;  // element, once read
+    bool selectionRead = false;          // element: read, successfully or not, once a run
     AxRange range;                       // range
     std::int64_t charStart = 0;          // range
     std::optional<std::int64_t> charEnd; // range; absent until measured against the text
@@ -97,7 +98,7 @@ class AtspiAccessibility final : public Accessibility {
   private:
     Node* find(AxRef ref, Kind kind);
     const Selection* readSelection(Node& element);
-    std::optional<Selection> readSelectionOnce(const AtspiObject& object);
+    std::optional<Selection> readSelectionOnce(const AtspiObject& object, bool& rangeMissing);
     std::optional<Selection> readSelectionAgainIfIncomplete(const AtspiObject& object);
     void readShortSelection(const AtspiObject& object, Selection& selection);
     void readLongSelection(const AtspiObject& object, Selection& selection);
@@ -170,22 +171,39 @@ bool isComplete(const Selection& selection) {
     return selection.text && !selection.text->empty() && hasBox(selection);
 }
 
+// True when an answer is to be read again: a selection counted without its range, or one
+// without what its length requires.
+bool needsReadingAgain(const std::optional<Selection>& selection, bool rangeMissing) {
+    return selection ? !isComplete(*selection) : rangeMissing;
+}
+
 std::optional<Selection>
 AtspiAccessibility::readSelectionAgainIfIncomplete(const AtspiObject& object) {
-    std::optional<Selection> selection = readSelectionOnce(object);
-    for (int reread = 0; reread < kRereads && selection && !isComplete(*selection); ++reread) {
+    bool rangeMissing = false;
+    std::optional<Selection> selection = readSelectionOnce(object, rangeMissing);
+    for (int reread = 0; reread < kRereads && needsReadingAgain(selection, rangeMissing);
+         ++reread) {
         if (deadline_.remainingMs() <= kRereadReserveMs) break;
         // A box with an empty text twice over is the toolkit's steady answer (Java's bridge);
         // a page whose children are not readable yet is asked again, later.
-        if (reread > 0 && hasBox(*selection) && !selection->assembled) break;
+        if (reread > 0 && selection && hasBox(*selection) && !selection->assembled) break;
         g_usleep(static_cast<gulong>(kRereadPauseMs * (1 + 3 * reread)) * 1000);
-        selection = readSelectionOnce(object);
+        // A read again that fails (an error, a time-out) keeps what was read before.
+        std::optional<Selection> again = readSelectionOnce(object, rangeMissing);
+        if (again) {
+            selection = std::move(again);
+        } else if (selection) {
+            break;
+        }
     }
     return selection;
 }
 
+// Read once a run, so that every query of the run sees the same answer: a text is never
+// given beside a range that was not.
 const Selection* AtspiAccessibility::readSelection(Node& element) {
-    if (element.selection) return &*element.selection;
+    if (element.selectionRead) return element.selection ? &*element.selection : nullptr;
+    element.selectionRead = true;
     std::optional<Selection> selection = readSelectionAgainIfIncomplete(element.object);
     if (selection && !isComplete(*selection) && !hasBox(*selection) &&
         deadline_.remainingMs() > kRereadReserveMs) {
@@ -211,8 +229,10 @@ const Selection* AtspiAccessibility::readSelection(Node& element) {
     return &*element.selection;
 }
 
-std::optional<Selection> AtspiAccessibility::readSelectionOnce(const AtspiObject& object) {
+std::optional<Selection> AtspiAccessibility::readSelectionOnce(const AtspiObject& object,
+                                                               bool& rangeMissing) {
     SelectionOffsets read = readSelectionOffsets(bus_.get(), object, deadline_);
+    rangeMissing = read.rangeMissing;
     if (!read.offsets) return std::nullopt;
     Selection selection;
     selection.charStart = read.offsets->first;

@@ -160,6 +160,7 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
     g_variant_get(replies[1].get(), "(i)", &selections);
     if (selections > 0) {
         read.offsets = offsetsIn(replies[2].get());
+        read.rangeMissing = !read.offsets;
         return read;
     }
     if (!replies[3]) return read;

@@ -28,6 +28,7 @@ GVariant* extentsArguments(std::int64_t start, std::int64_t end);
 // What the first read of an element's selection answered.
 struct SelectionOffsets {
     std::optional<Offsets> offsets; // the first selection, else the caret as an empty range
+    bool rangeMissing = false;      // a selection was counted but its range not given
     bool secret = false;            // a password field
     bool windowRelative = false;    // a toolkit that answers screen positions per window
 };
