@@ -138,18 +138,19 @@ std::optional<std::string> accessibilityBusAddress(const std::string& session,
 bool AtspiAccessibility::isProcessTrusted() {
     std::optional<std::string> session = sessionBusAddress();
     if (!session) return false;
-    DisplayFacts display = readDisplayFacts(kDisplayTimeoutMs);
-    activeWindowPid_ = display.activeWindowPid;
-    activeWindowBox_ = display.activeWindowBox;
+    DisplayRead display(kDisplayTimeoutMs);
     const char* fixed = std::getenv("AT_SPI_BUS_ADDRESS");
     std::optional<std::string> address =
-        fixed && *fixed ? std::optional<std::string>(fixed) : display.accessibilityBus;
+        fixed && *fixed ? std::optional<std::string>(fixed) : display.accessibilityBus();
     if (address) bus_ = connectToBus(*address, deadline_);
     if (!bus_ && !(fixed && *fixed)) {
         if (auto asked = accessibilityBusAddress(*session, deadline_)) {
             bus_ = connectToBus(*asked, deadline_);
         }
     }
+    DisplayFacts facts = display.facts();
+    activeWindowPid_ = facts.activeWindowPid;
+    activeWindowBox_ = facts.activeWindowBox;
     text_ = BusText(bus_.get(), deadline_);
     return bus_ != nullptr;
 }

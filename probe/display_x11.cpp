@@ -113,13 +113,19 @@ std::optional<AxRect> boxOnScreen(xcb_connection_t* x, xcb_window_t window, xcb_
     return boxOf(x, topLevelOf(x, window, root), root);
 }
 
-DisplayFacts askDisplay() {
-    DisplayFacts facts;
+// Answers the bus address as soon as it is read, then the active window's facts, so that
+// the caller can connect to the bus while the window is still asked about.
+void askDisplay(std::promise<std::optional<std::string>>& bus, std::promise<DisplayFacts>& facts) {
+    DisplayFacts read;
     std::unique_ptr<xcb_connection_t, Disconnect> x(xcb_connect(nullptr, nullptr));
-    if (xcb_connection_has_error(x.get())) return facts;
-    const xcb_setup_t* setup = xcb_get_setup(x.get());
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
-    if (screens.rem == 0) return facts;
+    const xcb_setup_t* setup = xcb_connection_has_error(x.get()) ? nullptr : xcb_get_setup(x.get());
+    xcb_screen_iterator_t screens{};
+    if (setup) screens = xcb_setup_roots_iterator(setup);
+    if (!setup || screens.rem == 0) {
+        bus.set_value(std::nullopt);
+        facts.set_value(read);
+        return;
+    }
     xcb_window_t root = screens.data->root;
     // The three names in one round trip.
     auto activeCookie = internAtom(x.get(), "_NET_ACTIVE_WINDOW");
@@ -128,31 +134,43 @@ DisplayFacts askDisplay() {
     xcb_atom_t activeAtom = atomNamed(x.get(), activeCookie);
     xcb_atom_t pidAtom = atomNamed(x.get(), pidCookie);
     xcb_atom_t busAtom = atomNamed(x.get(), busCookie);
-    facts.accessibilityBus = busAddress(x.get(), root, busAtom);
+    read.accessibilityBus = busAddress(x.get(), root, busAtom);
+    bus.set_value(read.accessibilityBus);
     xcb_window_t window = focusWindow(x.get(), root, activeAtom);
-    if (pidAtom != XCB_ATOM_NONE) facts.activeWindowPid = pidOf(x.get(), window, root, pidAtom);
-    facts.activeWindowBox = boxOnScreen(x.get(), window, root);
-    return facts;
+    if (pidAtom != XCB_ATOM_NONE) read.activeWindowPid = pidOf(x.get(), window, root, pidAtom);
+    read.activeWindowBox = boxOnScreen(x.get(), window, root);
+    facts.set_value(std::move(read));
 }
 
 } // namespace
 
-DisplayFacts readDisplayFacts(int timeoutMs) {
+DisplayRead::DisplayRead(int timeoutMs)
+    : until_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {
     const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return {};
+    if (!display || !*display) return;
     // xcb has no time-outs of its own. A thread left waiting on a silent display ends with
-    // the process; its promise outlives this call through the shared state.
-    std::promise<DisplayFacts> promise;
-    std::future<DisplayFacts> answer = promise.get_future();
+    // the process; its promises outlive this object through their shared states.
+    std::promise<std::optional<std::string>> bus;
+    std::promise<DisplayFacts> facts;
+    std::future<std::optional<std::string>> busAnswer = bus.get_future();
+    std::future<DisplayFacts> factsAnswer = facts.get_future();
     try {
-        std::thread([promise = std::move(promise)]() mutable {
-            promise.set_value(askDisplay());
+        std::thread([bus = std::move(bus), facts = std::move(facts)]() mutable {
+            askDisplay(bus, facts);
         }).detach();
     } catch (...) {
-        return {};
+        return;
     }
-    if (answer.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
-        return {};
-    }
-    return answer.get();
+    bus_ = std::move(busAnswer);
+    facts_ = std::move(factsAnswer);
+}
+
+std::optional<std::string> DisplayRead::accessibilityBus() {
+    if (!bus_.valid() || bus_.wait_until(until_) != std::future_status::ready) return std::nullopt;
+    return bus_.get();
+}
+
+DisplayFacts DisplayRead::facts() {
+    if (!facts_.valid() || facts_.wait_until(until_) != std::future_status::ready) return {};
+    return facts_.get();
 }

@@ -5,7 +5,9 @@
 
 #include "accessibility.h"
 
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 
@@ -15,9 +17,23 @@ struct DisplayFacts {
     std::optional<std::string> accessibilityBus;
 };
 
-// Reads both from the display named by DISPLAY; empty when there is none, or when the display
-// has not answered within `timeoutMs` (a server grabbed by another client answers nobody).
-// The active window is the window manager's _NET_ACTIVE_WINDOW, else (no window manager)
-// the input focus, and its process is _NET_WM_PID of that window or of its nearest ancestor
-// that has one.
-DisplayFacts readDisplayFacts(int timeoutMs);
+// Reads them from the display named by DISPLAY, in the background from construction on;
+// each answer is empty when there is no display, or when the display has not answered
+// within the time-out given at construction (a server grabbed by another client answers
+// nobody). The bus address is known before the window's facts, so that a connection to the
+// bus can be made meanwhile. The active window is the window manager's _NET_ACTIVE_WINDOW,
+// else (no window manager) the input focus, and its process is _NET_WM_PID of that window or
+// of its nearest ancestor that has one.
+class DisplayRead {
+  public:
+    explicit DisplayRead(int timeoutMs);
+    // Each may be asked once.
+    std::optional<std::string> accessibilityBus();
+    // The facts without the bus address's.
+    DisplayFacts facts();
+
+  private:
+    std::chrono::steady_clock::time_point until_;
+    std::future<std::optional<std::string>> bus_;
+    std::future<DisplayFacts> facts_;
+};
