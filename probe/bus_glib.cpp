@@ -212,8 +212,6 @@ std::vector<VariantPtr> callAll(GDBusConnection* bus, const std::vector<PendingC
     Batch batch;
     batch.messages.resize(calls.size(), nullptr);
     gint64 endUs = g_get_monotonic_time() + gint64{timeout} * 1000;
-    // Held while sending, so that no reply is routed before its serial is known.
-    g_mutex_lock(&router->lock);
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const Call& call = calls[i].call;
         GDBusMessage* message = g_dbus_message_new_method_call(call.destination, call.path,
@@ -221,13 +219,19 @@ std::vector<VariantPtr> callAll(GDBusConnection* bus, const std::vector<PendingC
         if (calls[i].arguments) g_dbus_message_set_body(message, calls[i].arguments);
         g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
         guint32 serial = 0;
+        // Held from the send until the serial is known, so that no reply is routed before;
+        // only that long, since the worker thread that writes the next calls waits for it
+        // while it routes a reply.
+        g_mutex_lock(&router->lock);
         if (g_dbus_connection_send_message(bus, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, &serial,
                                            nullptr)) {
             router->waiting[serial] = {&batch, i};
             ++batch.pending;
         }
+        g_mutex_unlock(&router->lock);
         g_object_unref(message);
     }
+    g_mutex_lock(&router->lock);
     while (batch.pending > 0 && g_cond_wait_until(&router->arrived, &router->lock, endUs)) {
     }
     // Calls still unanswered are given up; their late replies pass the router untouched.
