@@ -72,6 +72,10 @@ class Session:
 
     def start(self, argv, env=None, name=None):
         full_env = dict(os.environ)
+        # Each case starts the applications afresh: editors restore their last session and
+        # recent files from these folders, which would make each case depend on the ones before.
+        for variable in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"):
+            full_env[variable] = os.path.join(self.dir, variable.lower())
         full_env.update(env or {})
         log = open(os.path.join(self.dir, (name or os.path.basename(argv[0])) + ".log"), "wb")
         # Standard input stays open while the case runs: the GTK test window quits when it closes.
