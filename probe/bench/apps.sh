@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every real-application case of probe/tests/apps_e2e.py and prints a table: whether the
-# probe's text, its UTF-16 length and its box were right, and the probe's median time (30 runs
-# by hyperfine) and its D-Bus calls per run (bench/count_calls.py) in the state the case leaves
+# probe's text, its UTF-16 length and its box were right, and the probe's median and 90th
+# percentile times (30 runs by hyperfine) and its D-Bus calls per run (bench/count_calls.py) in the state the case leaves
 # (selection made; for the frozen case, four applications stopped). Each case has its own
 # private X server, bus and window manager.
 #   probe/bench/apps.sh [BUILD_DIR [CASE...]]     (default: build/dev, every case)
@@ -18,10 +18,10 @@ cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_pass
 [ $# -eq 0 ] || cases="$*"
 status=0
 if [ -n "${SELECTION_PROBE_COMPARE:-}" ]; then
-    echo "| case | text right | length right | box plausible | median ms | D-Bus calls | compared: median ms | compared: D-Bus calls |"
+    echo "| case | text right | length right | box plausible | median / p90 ms | D-Bus calls | compared: median / p90 ms | compared: D-Bus calls |"
     echo "|---|---|---|---|---|---|---|---|"
 else
-    echo "| case | text right | length right | box plausible | median ms | D-Bus calls |"
+    echo "| case | text right | length right | box plausible | median / p90 ms | D-Bus calls |"
     echo "|---|---|---|---|---|---|"
 fi
 for case in $cases; do

@@ -79,14 +79,14 @@ a11y_address() {
         --method org.a11y.Bus.GetAddress | sed -n "s/^('\(.*\)',)\$/\1/p"
 }
 
-# Median of the hyperfine runs in ms, the largest peak RSS of $memory_runs runs in KiB, and the
+# Median and 90th percentile of the hyperfine runs in ms, the largest peak RSS of $memory_runs runs in KiB, and the
 # median number of D-Bus calls of one run.
 measure() {
     local name=$1 program=$2 runs=${3:-60} warmup=3
     [ "$smoke" = 1 ] && runs=2 warmup=0
     hyperfine -N --warmup "$warmup" --runs "$runs" --export-json "$out/$name.json" "$program" >/dev/null 2>&1
     local median
-    median=$(python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print('%.1f' % (r['median']*1000))" "$out/$name.json")
+    median=$(python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; t=sorted(r['times']); print('%.1f ms, p90 %.1f' % (r['median']*1000, t[int(len(t)*0.9)]*1000))" "$out/$name.json")
     local peak=0 rss
     for _ in $(seq "$memory_runs"); do
         rss=$( { /usr/bin/time -v "$program" >/dev/null; } 2>&1 | awk '/Maximum resident/ {print $NF}')
@@ -95,7 +95,7 @@ measure() {
     local calls
     calls=$(python3 "$top/probe/bench/count_calls.py" "$(a11y_address)" "$program" "$counted" |
         sed -n 1p)
-    printf '%-34s median %7s ms   peak RSS %6.1f MiB   D-Bus calls %s\n' "$name" "$median" \
+    printf '%-34s median %s   peak RSS %6.1f MiB   D-Bus calls %s\n' "$name" "$median" \
         "$(awk -v k="$peak" 'BEGIN {print k / 1024}')" "$calls"
 }
 
