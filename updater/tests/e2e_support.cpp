@@ -65,6 +65,20 @@ Child Child::start(const std::vector<std::string>& args, const std::string& work
     return Child(pid);
 }
 
+bool unprivilegedCanRun(const std::string& program) {
+    if (geteuid() != 0) return true;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(unprivilegedId) != 0 ||
+            setuid(unprivilegedId) != 0)
+            _exit(2);
+        _exit(access(program.c_str(), X_OK) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 Child::Child(Child&& other) noexcept : pid_(other.pid_) {
     other.pid_ = -1;
 }

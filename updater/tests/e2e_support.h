@@ -53,6 +53,11 @@ void handToUnprivilegedUser(const std::string& path);
 // True when the tests run as root, which ignores permission bits.
 bool runningAsRoot();
 
+// True when an unprivileged child (see Child::start) can run the program: false only when the
+// tests run as root and a folder above the program is closed to other users (a checkout in a
+// private temporary folder), where such cases cannot run and are skipped.
+bool unprivilegedCanRun(const std::string& program);
+
 // The names in a directory, sorted.
 std::vector<std::string> listNames(const std::string& directory);
 
