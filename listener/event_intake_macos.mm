@@ -38,6 +38,8 @@ namespace {
 
 // The state the sources serve, given to runEventIntake(); the callbacks take no context.
 ListenerState* intakeState = nullptr;
+// Whether fn is down, for whichever source runs; main thread only.
+FnKeyState fnKey;
 
 // Protocol lines that standard output could not take at once are written by this source on
 // the main queue (which the main run loop serves), resumed only while lines wait, since a
@@ -129,7 +131,7 @@ class ListenerHost final : public IntakeHost {
 CGEventRef tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void*) {
     ListenerHost host;
     const QuartzKeyEvent view(event);
-    const TapOutcome outcome = tapDecision(host, static_cast<uint32_t>(type), view);
+    const TapOutcome outcome = tapDecision(host, fnKey, static_cast<uint32_t>(type), view);
     watchOutput();
     return outcome == TapOutcome::dropEvent ? nullptr : event;
 }
@@ -139,7 +141,7 @@ CGEventRef tapCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void
 CGEventRef listenCallback(CGEventTapProxy, CGEventType type, CGEventRef event, void*) {
     ListenerHost host;
     const QuartzKeyEvent view(event);
-    tapDecision(host, static_cast<uint32_t>(type), view);
+    tapDecision(host, fnKey, static_cast<uint32_t>(type), view);
     watchOutput();
     return event;
 }
@@ -148,7 +150,7 @@ void handleMonitored(NSEvent* event) {
     @autoreleasepool {
         ListenerHost host;
         const AppKitKeyEvent view(event);
-        monitorDecision(host, static_cast<uint64_t>(event.type), view);
+        monitorDecision(host, fnKey, static_cast<uint64_t>(event.type), view);
         watchOutput();
     }
 }

@@ -25,6 +25,27 @@ std::optional<int32_t> typeFromNS(uint64_t nsType);
 // (numeric pad, help, device-dependent bits) is dropped.
 uint64_t flagsFromNS(uint64_t nsFlags);
 
+// The fn (globe) key's virtual key code, and the fn flag (secondary fn).
+inline constexpr int64_t kFnKeyCode = 63;
+inline constexpr uint64_t kFnFlag = 0x800000;
+
+// Whether macOS marks this key's key-down and key-up events with the fn flag although fn is not
+// held: F1 to F20, the four arrows, Home, End, Page Up, Page Down, Forward Delete and Help
+// (virtual key codes).
+bool systemMarksWithFn(int64_t keyCode);
+
+// Whether the fn key is down, as its own flags-changed events tell, and the flags the
+// recognizers get for each event: on those keys' key-down and key-up the fn flag stays only
+// while fn is down; every other event keeps its flags as given. One per event source.
+class FnKeyState {
+  public:
+    // Quartz event type, key code and flags in; the flags to hand on out.
+    uint64_t flagsFor(int32_t type, int64_t keyCode, uint64_t flags) noexcept;
+
+  private:
+    bool fnDown_ = false;
+};
+
 // One platform key event, read lazily: the decisions read only what they need.
 class KeyEventView {
   public:
@@ -49,12 +70,15 @@ class IntakeHost {
 enum class TapOutcome { passEvent, dropEvent };
 
 // The tap callback's decision for one delivery of the given Quartz event type. A disabled
-// notice re-enables the tap, writes "tap re-enabled\n" and is passed on; a key event is
-// dropped exactly when consider() asks for it. Never throws.
-TapOutcome tapDecision(IntakeHost& host, uint32_t type, const KeyEventView& event) noexcept;
+// notice re-enables the tap, writes "tap re-enabled\n" and is passed on; a key event reaches
+// consider() with its flags as `fn` gives them, and is dropped exactly when consider() asks for
+// it. Never throws.
+TapOutcome tapDecision(IntakeHost& host, FnKeyState& fn, uint32_t type,
+                       const KeyEventView& event) noexcept;
 
 // The monitors' handling of one AppKit event (both the global and the local handler): events
 // of other types are ignored, only the six modifier bits are carried, and consider()'s answer
-// is ignored because monitors can only watch. `event.flags()` gives AppKit modifier flags.
-// Never throws.
-void monitorDecision(IntakeHost& host, uint64_t nsType, const KeyEventView& event) noexcept;
+// is ignored because monitors can only watch. `event.flags()` gives AppKit modifier flags; the
+// six bits kept pass through `fn` as the tap's do. Never throws.
+void monitorDecision(IntakeHost& host, FnKeyState& fn, uint64_t nsType,
+                     const KeyEventView& event) noexcept;

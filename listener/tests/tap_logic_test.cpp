@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -98,9 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TapDecision, EachDisabledNoticeReenablesWritesOneLineAndPasses) {
     for (const uint32_t notice : {kTapDisabledByTimeout, kTapDisabledByUserInput}) {
         FakeHost host;
+        FnKeyState fn;
         FakeEvent event(57, 0x10000, "x");
         for (int round = 1; round <= 3; ++round) {
-            EXPECT_EQ(tapDecision(host, notice, event), TapOutcome::passEvent);
+            EXPECT_EQ(tapDecision(host, fn, notice, event), TapOutcome::passEvent);
             EXPECT_EQ(host.reenables, round);
         }
         EXPECT_EQ(host.lines, std::vector<std::string>(3, "tap re-enabled\n"));
@@ -125,9 +127,10 @@ class TapDecisionTest : public ::testing::TestWithParam<TapCase> {};
 TEST_P(TapDecisionTest, HandsTheTripleToConsiderAndDropsWhenAsked) {
     const TapCase& c = GetParam();
     FakeHost host;
+    FnKeyState fn;
     host.answer = c.answer;
     FakeEvent event(c.keyCode, c.flags, c.characters);
-    EXPECT_EQ(tapDecision(host, c.type, event), c.expectedOutcome);
+    EXPECT_EQ(tapDecision(host, fn, c.type, event), c.expectedOutcome);
     EXPECT_EQ(host.calls, std::vector<Call>{c.expectedCall});
     EXPECT_EQ(event.characterReads, c.type == 10 ? 1 : 0) << "label only on key down";
     EXPECT_TRUE(host.lines.empty());
@@ -184,10 +187,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TapDecision, AFailingConsiderLetsTheEventThrough) {
     FakeHost host;
+    FnKeyState fn;
     host.throws = true;
     host.answer = true;
     FakeEvent event(57, 0x810000, "");
-    EXPECT_EQ(tapDecision(host, 12, event), TapOutcome::passEvent);
+    EXPECT_EQ(tapDecision(host, fn, 12, event), TapOutcome::passEvent);
     EXPECT_EQ(host.calls.size(), 1u);
 }
 
@@ -206,9 +210,10 @@ TEST_P(MonitorDecisionTest, CarriesSixFlagsAndLabelsOnlyKeyDowns) {
     const MonitorCase& c = GetParam();
     for (const bool answer : {false, true}) {
         FakeHost host;
+        FnKeyState fn;
         host.answer = answer;
         FakeEvent event(c.keyCode, c.nsFlags, c.characters);
-        monitorDecision(host, c.nsType, event);
+        monitorDecision(host, fn, c.nsType, event);
         EXPECT_EQ(host.calls, c.expectedCalls) << "answer " << answer;
         EXPECT_EQ(event.characterReads, c.nsType == 10 ? 1 : 0);
         EXPECT_TRUE(host.lines.empty());
@@ -230,10 +235,197 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MonitorDecision, AFailingConsiderDoesNotEscape) {
     FakeHost host;
+    FnKeyState fn;
     host.throws = true;
     FakeEvent event(0, 0, "a");
-    monitorDecision(host, 10, event);
+    monitorDecision(host, fn, 10, event);
     EXPECT_EQ(host.calls.size(), 1u);
 }
+
+// The fn flag that macOS puts on F-keys, arrows and navigation keys. Each event goes through
+// one of the two sources (the tap gives Quartz flags, the monitors AppKit flags; the bits used
+// here are the same in both).
+enum class Source { tap, monitors };
+
+struct Fed {
+    int32_t type;
+    int64_t keyCode;
+    uint64_t flags;
+};
+
+// Feeds the events in order through one source sharing one FnKeyState, and gives the flags each
+// reached consider() with.
+std::vector<uint64_t> flagsSeen(Source source, const std::vector<Fed>& events) {
+    FakeHost host;
+    FnKeyState fn;
+    for (const Fed& fed : events) {
+        const FakeEvent event(fed.keyCode, fed.flags, "");
+        if (source == Source::tap)
+            tapDecision(host, fn, static_cast<uint32_t>(fed.type), event);
+        else
+            monitorDecision(host, fn, static_cast<uint64_t>(fed.type), event);
+    }
+    std::vector<uint64_t> flags;
+    for (const Call& call : host.calls)
+        flags.push_back(call.flags);
+    return flags;
+}
+
+constexpr uint64_t kFn = 0x800000;
+constexpr uint64_t kControl = 0x40000;
+constexpr uint64_t kShift = 0x20000;
+constexpr Fed fnDown{12, 63, kFn};
+constexpr Fed fnUp{12, 63, 0};
+
+struct NamedKey {
+    const char* name;
+    int64_t keyCode;
+};
+
+// Virtual key codes as Apple's Events.h names them (kVK_F1 = 0x7A, ...).
+constexpr NamedKey kSystemMarkedKeys[] = {{"F1", 0x7A},
+                                          {"F2", 0x78},
+                                          {"F3", 0x63},
+                                          {"F4", 0x76},
+                                          {"F5", 0x60},
+                                          {"F6", 0x61},
+                                          {"F7", 0x62},
+                                          {"F8", 0x64},
+                                          {"F9", 0x65},
+                                          {"F10", 0x6D},
+                                          {"F11", 0x67},
+                                          {"F12", 0x6F},
+                                          {"F13", 0x69},
+                                          {"F14", 0x6B},
+                                          {"F15", 0x71},
+                                          {"F16", 0x6A},
+                                          {"F17", 0x40},
+                                          {"F18", 0x4F},
+                                          {"F19", 0x50},
+                                          {"F20", 0x5A},
+                                          {"LeftArrow", 0x7B},
+                                          {"RightArrow", 0x7C},
+                                          {"DownArrow", 0x7D},
+                                          {"UpArrow", 0x7E},
+                                          {"Home", 0x73},
+                                          {"End", 0x77},
+                                          {"PageUp", 0x74},
+                                          {"PageDown", 0x79},
+                                          {"ForwardDelete", 0x75},
+                                          {"Help", 0x72}};
+
+class SystemFnFlagTest : public ::testing::TestWithParam<std::tuple<NamedKey, Source>> {};
+
+TEST_P(SystemFnFlagTest, KeptOnlyWhileFnIsDown) {
+    const auto [key, source] = GetParam();
+    const int64_t code = key.keyCode;
+    // The system's fn bit with Control and Shift held: only the fn bit may change.
+    const uint64_t marked = kFn | kControl | kShift;
+    const uint64_t plain = kControl | kShift;
+    const std::vector<Fed> events{
+        {10, code, marked},
+        {11, code, marked}, // plain key: cleared
+        fnDown,
+        {10, code, marked},
+        {11, code, marked}, // fn held: kept
+        fnUp,
+        {10, code, marked},
+        {11, code, marked}, // fn released: cleared
+    };
+    EXPECT_EQ(flagsSeen(source, events),
+              (std::vector<uint64_t>{plain, plain, kFn, marked, marked, 0, plain, plain}));
+}
+
+TEST_P(SystemFnFlagTest, FnPressedOrReleasedDuringTheKeyDecidesItsRelease) {
+    const auto [key, source] = GetParam();
+    const int64_t code = key.keyCode;
+    EXPECT_EQ(flagsSeen(source, {{10, code, kFn}, fnDown, {11, code, kFn}}),
+              (std::vector<uint64_t>{0, kFn, kFn}));
+    EXPECT_EQ(flagsSeen(source, {fnDown, {10, code, kFn}, fnUp, {11, code, kFn}}),
+              (std::vector<uint64_t>{kFn, kFn, 0, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, SystemFnFlagTest,
+                         ::testing::Combine(::testing::ValuesIn(kSystemMarkedKeys),
+                                            ::testing::Values(Source::tap, Source::monitors)),
+                         [](const auto& info) {
+                             const char* source =
+                                 std::get<1>(info.param) == Source::tap ? "Tap" : "Monitors";
+                             return std::string(std::get<0>(info.param).name) + source;
+                         });
+
+// Keys the system does not mark keep the fn bit as given, fn seen or not: a letter with the
+// bit is fn + letter even when fn's own press was never seen (fn held at start).
+constexpr NamedKey kUnmarkedKeys[] = {
+    {"A", 0x00},       {"Q", 0x0C},       {"Return", 0x24},        {"Space", 0x31},
+    {"Delete", 0x33},  {"Escape", 0x35},  {"KeypadDecimal", 0x41}, {"Keypad0", 0x52},
+    {"Keypad9", 0x5C}, {"JISEisu", 0x66}, {"JISKana", 0x68},       {"Code110", 0x6E},
+    {"Code112", 0x70}, {"Code127", 0x7F}, {"CapsLock", 0x39},      {"Fn", 0x3F}};
+
+class UnmarkedKeyFnFlagTest : public ::testing::TestWithParam<std::tuple<NamedKey, Source>> {};
+
+TEST_P(UnmarkedKeyFnFlagTest, KeepsTheFlagsAsGiven) {
+    const auto [key, source] = GetParam();
+    const int64_t code = key.keyCode;
+    const uint64_t marked = kFn | kControl;
+    EXPECT_EQ(flagsSeen(source, {{10, code, marked},
+                                 {11, code, marked},
+                                 {10, code, kControl},
+                                 fnDown,
+                                 {10, code, marked},
+                                 fnUp,
+                                 {11, code, marked}}),
+              (std::vector<uint64_t>{marked, marked, kControl, kFn, marked, 0, marked}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, UnmarkedKeyFnFlagTest,
+                         ::testing::Combine(::testing::ValuesIn(kUnmarkedKeys),
+                                            ::testing::Values(Source::tap, Source::monitors)),
+                         [](const auto& info) {
+                             const char* source =
+                                 std::get<1>(info.param) == Source::tap ? "Tap" : "Monitors";
+                             return std::string(std::get<0>(info.param).name) + source;
+                         });
+
+// What the recognizers are handed in the cases users meet: the chord they would see.
+struct FnScenario {
+    const char* name;
+    std::vector<Fed> events;
+    std::vector<uint64_t> expectedFlags;
+};
+
+class FnScenarioTest : public ::testing::TestWithParam<FnScenario> {};
+
+TEST_P(FnScenarioTest, HandsOnTheChordTheUserPressed) {
+    for (const Source source : {Source::tap, Source::monitors})
+        EXPECT_EQ(flagsSeen(source, GetParam().events), GetParam().expectedFlags)
+            << (source == Source::tap ? "tap" : "monitors");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FnScenarioTest,
+    ::testing::Values(
+        // Recording a plain left arrow: no fn in the chord.
+        FnScenario{"plainArrowIsNoFnChord", {{10, 123, kFn}, {11, 123, kFn}}, {0, 0}},
+        // Control + F5 is Control alone with F5, as a binding of it expects.
+        FnScenario{"controlF5",
+                   {{12, 59, kControl}, {10, 96, kFn | kControl}, {11, 96, kFn | kControl}},
+                   {kControl, kControl, kControl}},
+        // An fn + left arrow binding: fn held gives it, the plain arrow afterwards does not.
+        FnScenario{"fnArrowThenPlainArrow",
+                   {fnDown, {10, 123, kFn}, {11, 123, kFn}, fnUp, {10, 123, kFn}},
+                   {kFn, kFn, kFn, 0, 0}},
+        // Control with an arrow, then fn: the arrow never looks like fn + Control, so the
+        // speak chord's fn press is its first appearance.
+        FnScenario{"controlArrowThenFn",
+                   {{12, 59, kControl},
+                    {10, 124, kFn | kControl},
+                    {11, 124, kFn | kControl},
+                    {12, 63, kFn | kControl}},
+                   {kControl, kControl, kControl, kFn | kControl}},
+        // Modifier changes keep their flags as given: fn + Control with fn held since before
+        // the start still holds fn.
+        FnScenario{"modifierChangeKeepsFn", {{12, 59, kFn | kControl}}, {kFn | kControl}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
