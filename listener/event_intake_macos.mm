@@ -2,9 +2,10 @@
 // the process may not have one (no Accessibility permission), a listen-only tap, which needs
 // only Input Monitoring and sees every key without withholding any; when neither can be made,
 // AppKit's global and local event monitors, run by the application's own loop. The two
-// fallbacks only watch. The decisions live in tap_logic.cpp; this file only reads events and
-// applies the answers. Everything runs on the main thread's run loop. Built only on Apple
-// systems.
+// fallbacks only watch. The host is the parent process: when it exits, the listener ends at
+// once, as it does when the reader of standard output has gone. The decisions live in
+// tap_logic.cpp; this file only reads events and applies the answers. Everything runs on the
+// main thread's run loop. Built only on Apple systems.
 
 #include "event_intake.h"
 
@@ -19,8 +20,13 @@
 #include <CoreFoundation/CoreFoundation.h>
 #include <dispatch/dispatch.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <poll.h>
 #include <string>
+#include <sys/event.h>
+#include <time.h>
+#include <unistd.h>
 
 #if !__has_feature(objc_arc)
 #error "This file relies on ARC: compile it with -fobjc-arc"
@@ -71,6 +77,62 @@ void createOutputSource() {
       intakeState->output->ready(POLLOUT);
       watchOutput();
     });
+}
+
+// The parent when the process started, read before main() so that as little time as possible
+// lies between the host starting the listener and this look.
+const pid_t parentAtStart = ::getppid();
+
+// Ends the process as the reader's end of standard output does: status 0, nothing more
+// written. It runs from the main queue, between tap callbacks, so no key waits for an answer;
+// the system removes the tap with the process.
+[[noreturn]] void endWithHost() {
+    std::_Exit(0);
+}
+
+class KqueueParent final : public ParentProcess {
+  public:
+    explicit KqueueParent(int queue) : queue_(queue) {}
+    ExitWatch watchExit(int64_t pid) override {
+        struct kevent change;
+        EV_SET(&change, static_cast<uintptr_t>(pid), EVFILT_PROC, EV_ADD | EV_ONESHOT, NOTE_EXIT, 0,
+               nullptr);
+        // Registered at once: a process that has ended, or is ending, is refused with ESRCH.
+        if (::kevent(queue_, &change, 1, nullptr, 0, nullptr) == 0) return ExitWatch::armed;
+        return errno == ESRCH ? ExitWatch::noSuchProcess : ExitWatch::failed;
+    }
+    int64_t parent() override { return ::getppid(); }
+
+  private:
+    int queue_;
+};
+
+// The parent's exit note arrives on a kqueue, whose descriptor this read source watches on the
+// main queue. Both are held for the life of the process.
+dispatch_source_t parentSource = nullptr;
+
+// Ends the process at once when the parent has gone already; otherwise returns, watching it
+// when the system allows.
+void watchParent() {
+    const int queue = ::kqueue();
+    if (queue < 0) return;
+    KqueueParent process(queue);
+    const ParentWatch watch = armParentWatch(process, parentAtStart);
+    if (watch == ParentWatch::parentGone) endWithHost();
+    if (watch == ParentWatch::watching)
+        parentSource = dispatch_source_create(
+            DISPATCH_SOURCE_TYPE_READ, static_cast<uintptr_t>(queue), 0, dispatch_get_main_queue());
+    if (parentSource == nullptr) {
+        ::close(queue);
+        return;
+    }
+    dispatch_source_set_event_handler(parentSource, ^{
+      struct kevent fired;
+      const timespec now{0, 0};
+      if (::kevent(queue, nullptr, 0, &fired, 1, &now) == 1 && (fired.fflags & NOTE_EXIT) != 0)
+          endWithHost();
+    });
+    dispatch_resume(parentSource);
 }
 
 // The characters ignoring modifiers of an AppKit key event; empty when it has none or the
@@ -189,6 +251,8 @@ int runTap(CFMachPortRef tap) {
 
 int runEventIntake(ListenerState& state) {
     intakeState = &state;
+    // Before the tap exists: a host gone already leaves no tap behind, not even for a moment.
+    watchParent();
     createOutputSource();
     CFMachPortRef tap = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
                                          kCGEventTapOptionDefault, ::mask, tapCallback, nullptr);

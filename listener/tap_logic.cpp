@@ -74,3 +74,16 @@ void monitorDecision(IntakeHost& host, FnKeyState& fn, uint64_t nsType,
         // Monitors only watch; a failure here loses one observation and nothing else.
     }
 }
+
+ParentWatch armParentWatch(ParentProcess& process, int64_t parentAtStart) noexcept {
+    try {
+        if (parentAtStart <= 1) return ParentWatch::unwatched;
+        const ExitWatch watch = process.watchExit(parentAtStart);
+        if (watch == ExitWatch::noSuchProcess) return ParentWatch::parentGone;
+        if (process.parent() != parentAtStart) return ParentWatch::parentGone;
+        return watch == ExitWatch::armed ? ParentWatch::watching : ParentWatch::unwatched;
+    } catch (...) {
+        // No watch: the reader's end is still noticed at the next line.
+        return ParentWatch::unwatched;
+    }
+}

@@ -82,3 +82,29 @@ TapOutcome tapDecision(IntakeHost& host, FnKeyState& fn, uint32_t type,
 // six bits kept pass through `fn` as the tap's do. Never throws.
 void monitorDecision(IntakeHost& host, FnKeyState& fn, uint64_t nsType,
                      const KeyEventView& event) noexcept;
+
+// The host's end as the macOS layer watches for it. The host is the parent process, and macOS
+// has no parent-death signal, so the layer watches the parent's exit.
+enum class ExitWatch { armed, noSuchProcess, failed };
+
+// What arming the watch needs from the system.
+class ParentProcess {
+  public:
+    virtual ~ParentProcess() = default;
+    // Registers a watch that reports the exit of process `pid`; the process must exist now.
+    virtual ExitWatch watchExit(int64_t pid) = 0;
+    // The current parent's process id.
+    virtual int64_t parent() = 0;
+};
+
+enum class ParentWatch {
+    watching,   // the parent's exit will be reported
+    parentGone, // the parent has gone already: the listener is to end now
+    unwatched,  // nothing to watch, or no watch could be made
+};
+
+// Arms the watch on `parentAtStart`, the parent the process had when it started. A parent of 1
+// (launchd) or less is no host to follow and is not watched. The parent is asked for again
+// after the watch is registered, so that a parent gone before (its children go to launchd,
+// and its process id may already be another process's) counts as gone. Never throws.
+ParentWatch armParentWatch(ParentProcess& process, int64_t parentAtStart) noexcept;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -247,6 +248,10 @@ TEST(MonitorDecision, AFailingConsiderDoesNotEscape) {
 // here are the same in both).
 enum class Source { tap, monitors };
 
+void PrintTo(Source source, std::ostream* out) {
+    *out << (source == Source::tap ? "tap" : "monitors");
+}
+
 struct Fed {
     int32_t type;
     int64_t keyCode;
@@ -280,6 +285,7 @@ constexpr Fed fnUp{12, 63, 0};
 struct NamedKey {
     const char* name;
     int64_t keyCode;
+    friend void PrintTo(const NamedKey& key, std::ostream* out) { *out << key.name; }
 };
 
 // Virtual key codes as Apple's Events.h names them (kVK_F1 = 0x7A, ...).
@@ -392,6 +398,7 @@ struct FnScenario {
     const char* name;
     std::vector<Fed> events;
     std::vector<uint64_t> expectedFlags;
+    friend void PrintTo(const FnScenario& c, std::ostream* out) { *out << c.name; }
 };
 
 class FnScenarioTest : public ::testing::TestWithParam<FnScenario> {};
@@ -399,7 +406,7 @@ class FnScenarioTest : public ::testing::TestWithParam<FnScenario> {};
 TEST_P(FnScenarioTest, HandsOnTheChordTheUserPressed) {
     for (const Source source : {Source::tap, Source::monitors})
         EXPECT_EQ(flagsSeen(source, GetParam().events), GetParam().expectedFlags)
-            << (source == Source::tap ? "tap" : "monitors");
+            << ::testing::PrintToString(source);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -427,5 +434,78 @@ INSTANTIATE_TEST_SUITE_P(
         // the start still holds fn.
         FnScenario{"modifierChangeKeepsFn", {{12, 59, kFn | kControl}}, {kFn | kControl}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The parent watch, against a system whose answers and call order are recorded.
+class FakeParentProcess final : public ParentProcess {
+  public:
+    ExitWatch watchExit(int64_t pid) override {
+        calls.push_back("watch " + std::to_string(pid));
+        if (throws) throw std::runtime_error("kevent failed");
+        return watch;
+    }
+    int64_t parent() override {
+        calls.emplace_back("parent");
+        return parentNow;
+    }
+    ExitWatch watch = ExitWatch::armed;
+    int64_t parentNow = 0;
+    bool throws = false;
+    std::vector<std::string> calls;
+};
+
+struct ParentCase {
+    const char* name;
+    int64_t parentAtStart;
+    ExitWatch watch;
+    int64_t parentNow;
+    ParentWatch expected;
+    std::vector<std::string> expectedCalls;
+    friend void PrintTo(const ParentCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class ParentWatchTest : public ::testing::TestWithParam<ParentCase> {};
+
+TEST_P(ParentWatchTest, WatchesALiveParentAndCatchesOneGoneBeforehand) {
+    const ParentCase& c = GetParam();
+    FakeParentProcess process;
+    process.watch = c.watch;
+    process.parentNow = c.parentNow;
+    EXPECT_EQ(armParentWatch(process, c.parentAtStart), c.expected);
+    // The parent is asked for after the watch is registered, never before: a parent that ends
+    // in between is then either reported by the watch or seen as gone.
+    EXPECT_EQ(process.calls, c.expectedCalls);
+}
+
+const std::vector<std::string> kWatchThenAsk{"watch 4242", "parent"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParentWatchTest,
+    ::testing::Values(
+        ParentCase{"parentAlive", 4242, ExitWatch::armed, 4242, ParentWatch::watching,
+                   kWatchThenAsk},
+        ParentCase{"startedByLaunchd", 1, ExitWatch::armed, 1, ParentWatch::unwatched, {}},
+        ParentCase{"noParentKnown", 0, ExitWatch::armed, 0, ParentWatch::unwatched, {}},
+        // Gone before the watch: no such process any more.
+        ParentCase{"goneBeforeWatch",
+                   4242,
+                   ExitWatch::noSuchProcess,
+                   1,
+                   ParentWatch::parentGone,
+                   {"watch 4242"}},
+        // Gone before the watch, and its process id already another process's: that one is
+        // watched, but the listener's parent is launchd now.
+        ParentCase{"pidTakenByAnother", 4242, ExitWatch::armed, 1, ParentWatch::parentGone,
+                   kWatchThenAsk},
+        ParentCase{"watchRefusedParentAlive", 4242, ExitWatch::failed, 4242, ParentWatch::unwatched,
+                   kWatchThenAsk},
+        ParentCase{"watchRefusedParentGone", 4242, ExitWatch::failed, 1, ParentWatch::parentGone,
+                   kWatchThenAsk}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParentWatch, AFailingSystemCallDoesNotEscape) {
+    FakeParentProcess process;
+    process.throws = true;
+    EXPECT_EQ(armParentWatch(process, 4242), ParentWatch::unwatched);
+}
 
 } // namespace
