@@ -9,13 +9,17 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/tap-smoke.XXXXXX")
+# The temporary folder in its canonical form (macOS's TMPDIR ends in "/" and lies under the link
+# /var), as blackbox.sh makes it, so that any path named here is the one the programs report.
+tmp=${TMPDIR:-/tmp}
+made=$(mktemp -d "${tmp%/}/tap-smoke.XXXXXX") || exit 1
 pid=""
 cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    rm -rf "$work"
+    rm -rf "$made"
 }
 trap cleanup EXIT
+work=$(cd "$made" && pwd -P) || exit 1
 
 clang -Wall -Wextra -Werror -mmacosx-version-min=13.0 -o "$work/post-chord" \
     "$here/post_chord_macos.c" -framework ApplicationServices || exit 1
