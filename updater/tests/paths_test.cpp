@@ -20,6 +20,8 @@ std::string q(const std::string& path) {
 
 class Paths : public ::testing::Test {
   protected:
+    explicit Paths(Reach reach = Reach::owner) : dir(reach) {}
+
     TempDir dir;
     std::string apps = dir / "Applications";
     std::string target = apps + "/Orlavo.app";
@@ -50,6 +52,20 @@ class Paths : public ::testing::Test {
     }
 };
 
+// Cases that run the program as user 65534, in a folder that user can reach.
+class PathsAsOtherUser : public Paths {
+  protected:
+    PathsAsOtherUser() : Paths(Reach::otherUsers) {}
+    void SetUp() override {
+        if (!unprivilegedCanRun(UPDATER_STUBBED))
+            GTEST_SKIP() << "user 65534 cannot reach " << UPDATER_STUBBED
+                         << ": a folder above the build is closed to other users";
+        if (!dir.reachableByOtherUsers())
+            GTEST_SKIP() << "no temporary folder here is open to user 65534";
+        Paths::SetUp();
+    }
+};
+
 struct HostileTarget {
     const char* name;
     std::string argument; // relative arguments are taken in dir/home/work
@@ -60,14 +76,12 @@ void PrintTo(const HostileTarget& c, std::ostream* out) {
     *out << c.name;
 }
 
-class HostileTargets : public Paths, public ::testing::WithParamInterface<HostileTarget> {};
+class HostileTargets : public PathsAsOtherUser,
+                       public ::testing::WithParamInterface<HostileTarget> {};
 
 // Run as an ordinary user, as a host would start it: before the refusal existed, "" and "."
 // swapped the working directory itself and reported success.
 TEST_P(HostileTargets, AreRefusedWithAFailureLogAndNothingMoves) {
-    if (!unprivilegedCanRun(UPDATER_STUBBED))
-        GTEST_SKIP() << "user 65534 cannot reach " << UPDATER_STUBBED
-                     << ": a folder above the build is closed to other users";
     const HostileTarget& c = GetParam();
     const std::string home = dir / "home";
     const std::string work = home + "/work";
@@ -139,10 +153,7 @@ TEST_F(Paths, LinkedSourceThatLeadsNowhereIsMissing) {
 
 // Run as an ordinary user: a read-only folder in the copy once stopped its removal, and every
 // later update then stopped at "A previous update needs recovery.".
-TEST_F(Paths, CopyWithAReadOnlyFolderIsRemovedAndTheNextUpdateGoesAhead) {
-    if (!unprivilegedCanRun(UPDATER_STUBBED))
-        GTEST_SKIP() << "user 65534 cannot reach " << UPDATER_STUBBED
-                     << ": a folder above the build is closed to other users";
+TEST_F(PathsAsOtherUser, CopyWithAReadOnlyFolderIsRemovedAndTheNextUpdateGoesAhead) {
     writeText(source + "/Contents/Resources/locked/inside.txt", "kept read-only\n");
     fs::permissions(source + "/Contents/Resources/locked", fs::perms(0555));
     newDigest = treeDigest(source);
