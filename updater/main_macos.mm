@@ -8,11 +8,15 @@
 
 #import <AppKit/AppKit.h>
 #include <dispatch/dispatch.h>
+#include <mach-o/dyld.h>
 
 #if !__has_feature(objc_arc)
 #error "This file relies on ARC: compile it with -fobjc-arc"
 #endif
 
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +39,39 @@ class DispatchMainLoop final : public MainLoop {
         });
     }
 };
+
+// This executable's path with every link resolved, or "" when it cannot be had.
+std::string executablePath() {
+    std::vector<char> buffer(PATH_MAX);
+    auto size = static_cast<uint32_t>(buffer.size());
+    if (_NSGetExecutablePath(buffer.data(), &size) != 0) {
+        // The buffer was too small; the size now says what it takes.
+        buffer.resize(size);
+        if (_NSGetExecutablePath(buffer.data(), &size) != 0) return "";
+    }
+    char* real = ::realpath(buffer.data(), nullptr);
+    if (real == nullptr) return "";
+    std::string path(real);
+    std::free(real);
+    return path;
+}
+
+// A child program named by a relative path lives beside this executable, as on Linux: posix_spawn
+// would otherwise take the name against the working directory. Unresolvable, it becomes "",
+// which no system can start, so a file of that name in the working directory is never run.
+std::string besideExecutable(const std::string& program) {
+    if (program.empty() || program.front() == '/') return program;
+    const std::string executable = executablePath();
+    if (executable.empty()) return "";
+    return executable.substr(0, executable.rfind('/') + 1) + program;
+}
+
+ChildPrograms locatedChildPrograms() {
+    ChildPrograms programs = builtChildPrograms();
+    programs.copyProgram = besideExecutable(programs.copyProgram);
+    programs.openProgram = besideExecutable(programs.openProgram);
+    return programs;
+}
 
 } // namespace
 
@@ -74,7 +111,7 @@ int runAssistant(const std::vector<std::string>& args) {
     if (!card) card = makeHeadlessCard();
     InstallOperations* operations = makeSystemOperations().release();
     auto* assistant = new UpdateAssistant(args, currentDirectory(), std::move(card),
-                                          {*operations, *mainLoop, builtChildPrograms()});
+                                          {*operations, *mainLoop, locatedChildPrograms()});
     assistantDelegate = [[AssistantDelegate alloc] initWithAssistant:assistant];
     [app setDelegate:assistantDelegate];
     [app run];
