@@ -243,9 +243,8 @@ TEST(MonitorDecision, AFailingConsiderDoesNotEscape) {
     EXPECT_EQ(host.calls.size(), 1u);
 }
 
-// The fn flag that macOS puts on F-keys, arrows and navigation keys. Each event goes through
-// one of the two sources (the tap gives Quartz flags, the monitors AppKit flags; the bits used
-// here are the same in both).
+// The fn flag that macOS puts on F-keys, arrows and navigation keys, through either source
+// (the tap gives Quartz flags, the monitors AppKit flags; the bits used here are the same).
 enum class Source { tap, monitors };
 
 void PrintTo(Source source, std::ostream* out) {
@@ -258,8 +257,7 @@ struct Fed {
     uint64_t flags;
 };
 
-// Feeds the events in order through one source sharing one FnKeyState, and gives the flags each
-// reached consider() with.
+// The flags each event reached consider() with, the events fed in order through one source.
 std::vector<uint64_t> flagsSeen(Source source, const std::vector<Fed>& events) {
     FakeHost host;
     FnKeyState fn;
@@ -288,65 +286,43 @@ struct NamedKey {
     friend void PrintTo(const NamedKey& key, std::ostream* out) { *out << key.name; }
 };
 
+std::string keyAndSource(const ::testing::TestParamInfo<std::tuple<NamedKey, Source>>& info) {
+    return std::string(std::get<0>(info.param).name) +
+           (std::get<1>(info.param) == Source::tap ? "Tap" : "Monitors");
+}
+
 // Virtual key codes as Apple's Events.h names them (kVK_F1 = 0x7A, ...).
-constexpr NamedKey kSystemMarkedKeys[] = {{"F1", 0x7A},
-                                          {"F2", 0x78},
-                                          {"F3", 0x63},
-                                          {"F4", 0x76},
-                                          {"F5", 0x60},
-                                          {"F6", 0x61},
-                                          {"F7", 0x62},
-                                          {"F8", 0x64},
-                                          {"F9", 0x65},
-                                          {"F10", 0x6D},
-                                          {"F11", 0x67},
-                                          {"F12", 0x6F},
-                                          {"F13", 0x69},
-                                          {"F14", 0x6B},
-                                          {"F15", 0x71},
-                                          {"F16", 0x6A},
-                                          {"F17", 0x40},
-                                          {"F18", 0x4F},
-                                          {"F19", 0x50},
-                                          {"F20", 0x5A},
-                                          {"LeftArrow", 0x7B},
-                                          {"RightArrow", 0x7C},
-                                          {"DownArrow", 0x7D},
-                                          {"UpArrow", 0x7E},
-                                          {"Home", 0x73},
-                                          {"End", 0x77},
-                                          {"PageUp", 0x74},
-                                          {"PageDown", 0x79},
-                                          {"ForwardDelete", 0x75},
-                                          {"Help", 0x72}};
+// clang-format off
+constexpr NamedKey kSystemMarkedKeys[] = {
+    {"F1", 0x7A}, {"F2", 0x78}, {"F3", 0x63}, {"F4", 0x76}, {"F5", 0x60}, {"F6", 0x61},
+    {"F7", 0x62}, {"F8", 0x64}, {"F9", 0x65}, {"F10", 0x6D}, {"F11", 0x67}, {"F12", 0x6F},
+    {"F13", 0x69}, {"F14", 0x6B}, {"F15", 0x71}, {"F16", 0x6A}, {"F17", 0x40}, {"F18", 0x4F},
+    {"F19", 0x50}, {"F20", 0x5A}, {"LeftArrow", 0x7B}, {"RightArrow", 0x7C},
+    {"DownArrow", 0x7D}, {"UpArrow", 0x7E}, {"Home", 0x73}, {"End", 0x77}, {"PageUp", 0x74},
+    {"PageDown", 0x79}, {"ForwardDelete", 0x75}, {"Help", 0x72}};
+// Neighbours and keys often confused with them, the modifiers among them.
+constexpr NamedKey kUnmarkedKeys[] = {
+    {"A", 0x00}, {"Return", 0x24}, {"Delete", 0x33}, {"Escape", 0x35}, {"Keypad0", 0x52},
+    {"JISEisu", 0x66}, {"JISKana", 0x68}, {"Code110", 0x6E}, {"Code112", 0x70},
+    {"Code127", 0x7F}, {"CapsLock", 0x39}, {"Fn", 0x3F}};
+// clang-format on
 
 class SystemFnFlagTest : public ::testing::TestWithParam<std::tuple<NamedKey, Source>> {};
 
 TEST_P(SystemFnFlagTest, KeptOnlyWhileFnIsDown) {
     const auto [key, source] = GetParam();
     const int64_t code = key.keyCode;
-    // The system's fn bit with Control and Shift held: only the fn bit may change.
+    // A stroke with fn up, held, and released again; Control and Shift held besides, so only
+    // the fn bit may change.
     const uint64_t marked = kFn | kControl | kShift;
     const uint64_t plain = kControl | kShift;
-    const std::vector<Fed> events{
-        {10, code, marked},
-        {11, code, marked}, // plain key: cleared
-        fnDown,
-        {10, code, marked},
-        {11, code, marked}, // fn held: kept
-        fnUp,
-        {10, code, marked},
-        {11, code, marked}, // fn released: cleared
-    };
-    EXPECT_EQ(flagsSeen(source, events),
+    const Fed down{10, code, marked};
+    const Fed up{11, code, marked};
+    EXPECT_EQ(flagsSeen(source, {down, up, fnDown, down, up, fnUp, down, up}),
               (std::vector<uint64_t>{plain, plain, kFn, marked, marked, 0, plain, plain}));
-}
-
-TEST_P(SystemFnFlagTest, FnPressedOrReleasedDuringTheKeyDecidesItsRelease) {
-    const auto [key, source] = GetParam();
-    const int64_t code = key.keyCode;
-    EXPECT_EQ(flagsSeen(source, {{10, code, kFn}, fnDown, {11, code, kFn}}),
-              (std::vector<uint64_t>{0, kFn, kFn}));
+    // fn pressed or released in the middle of the stroke decides its release.
+    EXPECT_EQ(flagsSeen(source, {{10, code, kFn}, fnDown, {11, code, kFn}, fnUp}),
+              (std::vector<uint64_t>{0, kFn, kFn, 0}));
     EXPECT_EQ(flagsSeen(source, {fnDown, {10, code, kFn}, fnUp, {11, code, kFn}}),
               (std::vector<uint64_t>{kFn, kFn, 0, 0}));
 }
@@ -354,20 +330,10 @@ TEST_P(SystemFnFlagTest, FnPressedOrReleasedDuringTheKeyDecidesItsRelease) {
 INSTANTIATE_TEST_SUITE_P(Keys, SystemFnFlagTest,
                          ::testing::Combine(::testing::ValuesIn(kSystemMarkedKeys),
                                             ::testing::Values(Source::tap, Source::monitors)),
-                         [](const auto& info) {
-                             const char* source =
-                                 std::get<1>(info.param) == Source::tap ? "Tap" : "Monitors";
-                             return std::string(std::get<0>(info.param).name) + source;
-                         });
+                         keyAndSource);
 
-// Keys the system does not mark keep the fn bit as given, fn seen or not: a letter with the
-// bit is fn + letter even when fn's own press was never seen (fn held at start).
-constexpr NamedKey kUnmarkedKeys[] = {
-    {"A", 0x00},       {"Q", 0x0C},       {"Return", 0x24},        {"Space", 0x31},
-    {"Delete", 0x33},  {"Escape", 0x35},  {"KeypadDecimal", 0x41}, {"Keypad0", 0x52},
-    {"Keypad9", 0x5C}, {"JISEisu", 0x66}, {"JISKana", 0x68},       {"Code110", 0x6E},
-    {"Code112", 0x70}, {"Code127", 0x7F}, {"CapsLock", 0x39},      {"Fn", 0x3F}};
-
+// Other keys keep the fn bit as given, fn seen or not: a letter with the bit is fn + letter even
+// when fn's own press was never seen (fn held since before the start).
 class UnmarkedKeyFnFlagTest : public ::testing::TestWithParam<std::tuple<NamedKey, Source>> {};
 
 TEST_P(UnmarkedKeyFnFlagTest, KeepsTheFlagsAsGiven) {
@@ -387,53 +353,28 @@ TEST_P(UnmarkedKeyFnFlagTest, KeepsTheFlagsAsGiven) {
 INSTANTIATE_TEST_SUITE_P(Keys, UnmarkedKeyFnFlagTest,
                          ::testing::Combine(::testing::ValuesIn(kUnmarkedKeys),
                                             ::testing::Values(Source::tap, Source::monitors)),
-                         [](const auto& info) {
-                             const char* source =
-                                 std::get<1>(info.param) == Source::tap ? "Tap" : "Monitors";
-                             return std::string(std::get<0>(info.param).name) + source;
-                         });
+                         keyAndSource);
 
-// What the recognizers are handed in the cases users meet: the chord they would see.
-struct FnScenario {
-    const char* name;
-    std::vector<Fed> events;
-    std::vector<uint64_t> expectedFlags;
-    friend void PrintTo(const FnScenario& c, std::ostream* out) { *out << c.name; }
-};
-
-class FnScenarioTest : public ::testing::TestWithParam<FnScenario> {};
-
-TEST_P(FnScenarioTest, HandsOnTheChordTheUserPressed) {
-    for (const Source source : {Source::tap, Source::monitors})
-        EXPECT_EQ(flagsSeen(source, GetParam().events), GetParam().expectedFlags)
+// Chords users press with Control, as the recognizers are handed them.
+TEST(FnFlag, ControlChordsWithMarkedKeysHoldNoFn) {
+    for (const Source source : {Source::tap, Source::monitors}) {
+        // Control + F5 is Control with F5, as a binding of it expects.
+        EXPECT_EQ(flagsSeen(source, {{12, 59, kControl}, {10, 96, kFn | kControl}}),
+                  (std::vector<uint64_t>{kControl, kControl}))
             << ::testing::PrintToString(source);
+        // Control with an arrow, then fn: the speak chord appears first at fn's press.
+        EXPECT_EQ(flagsSeen(source, {{12, 59, kControl},
+                                     {10, 124, kFn | kControl},
+                                     {11, 124, kFn | kControl},
+                                     {12, 63, kFn | kControl}}),
+                  (std::vector<uint64_t>{kControl, kControl, kControl, kFn | kControl}))
+            << ::testing::PrintToString(source);
+        // A modifier change keeps fn as given: fn held since before the start still counts.
+        EXPECT_EQ(flagsSeen(source, {{12, 59, kFn | kControl}}),
+                  (std::vector<uint64_t>{kFn | kControl}))
+            << ::testing::PrintToString(source);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, FnScenarioTest,
-    ::testing::Values(
-        // Recording a plain left arrow: no fn in the chord.
-        FnScenario{"plainArrowIsNoFnChord", {{10, 123, kFn}, {11, 123, kFn}}, {0, 0}},
-        // Control + F5 is Control alone with F5, as a binding of it expects.
-        FnScenario{"controlF5",
-                   {{12, 59, kControl}, {10, 96, kFn | kControl}, {11, 96, kFn | kControl}},
-                   {kControl, kControl, kControl}},
-        // An fn + left arrow binding: fn held gives it, the plain arrow afterwards does not.
-        FnScenario{"fnArrowThenPlainArrow",
-                   {fnDown, {10, 123, kFn}, {11, 123, kFn}, fnUp, {10, 123, kFn}},
-                   {kFn, kFn, kFn, 0, 0}},
-        // Control with an arrow, then fn: the arrow never looks like fn + Control, so the
-        // speak chord's fn press is its first appearance.
-        FnScenario{"controlArrowThenFn",
-                   {{12, 59, kControl},
-                    {10, 124, kFn | kControl},
-                    {11, 124, kFn | kControl},
-                    {12, 63, kFn | kControl}},
-                   {kControl, kControl, kControl, kFn | kControl}},
-        // Modifier changes keep their flags as given: fn + Control with fn held since before
-        // the start still holds fn.
-        FnScenario{"modifierChangeKeepsFn", {{12, 59, kFn | kControl}}, {kFn | kControl}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // The parent watch, against a system whose answers and call order are recorded.
 class FakeParentProcess final : public ParentProcess {
@@ -480,26 +421,25 @@ const std::vector<std::string> kWatchThenAsk{"watch 4242", "parent"};
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ParentWatchTest,
-    ::testing::Values(
-        ParentCase{"parentAlive", 4242, ExitWatch::armed, 4242, ParentWatch::watching,
-                   kWatchThenAsk},
-        ParentCase{"startedByLaunchd", 1, ExitWatch::armed, 1, ParentWatch::unwatched, {}},
-        ParentCase{"noParentKnown", 0, ExitWatch::armed, 0, ParentWatch::unwatched, {}},
-        // Gone before the watch: no such process any more.
-        ParentCase{"goneBeforeWatch",
-                   4242,
-                   ExitWatch::noSuchProcess,
-                   1,
-                   ParentWatch::parentGone,
-                   {"watch 4242"}},
-        // Gone before the watch, and its process id already another process's: that one is
-        // watched, but the listener's parent is launchd now.
-        ParentCase{"pidTakenByAnother", 4242, ExitWatch::armed, 1, ParentWatch::parentGone,
-                   kWatchThenAsk},
-        ParentCase{"watchRefusedParentAlive", 4242, ExitWatch::failed, 4242, ParentWatch::unwatched,
-                   kWatchThenAsk},
-        ParentCase{"watchRefusedParentGone", 4242, ExitWatch::failed, 1, ParentWatch::parentGone,
-                   kWatchThenAsk}),
+    ::testing::Values(ParentCase{"parentAlive", 4242, ExitWatch::armed, 4242, ParentWatch::watching,
+                                 kWatchThenAsk},
+                      ParentCase{
+                          "startedByLaunchd", 1, ExitWatch::armed, 1, ParentWatch::unwatched, {}},
+                      // Gone before the watch: no such process any more.
+                      ParentCase{"goneBeforeWatch",
+                                 4242,
+                                 ExitWatch::noSuchProcess,
+                                 1,
+                                 ParentWatch::parentGone,
+                                 {"watch 4242"}},
+                      // Gone before the watch, and its process id already another process's: that
+                      // one is watched, but the listener's parent is launchd now.
+                      ParentCase{"pidTakenByAnother", 4242, ExitWatch::armed, 1,
+                                 ParentWatch::parentGone, kWatchThenAsk},
+                      ParentCase{"watchRefusedParentAlive", 4242, ExitWatch::failed, 4242,
+                                 ParentWatch::unwatched, kWatchThenAsk},
+                      ParentCase{"watchRefusedParentGone", 4242, ExitWatch::failed, 1,
+                                 ParentWatch::parentGone, kWatchThenAsk}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParentWatch, AFailingSystemCallDoesNotEscape) {
