@@ -2,12 +2,12 @@
 // (PR_SET_PDEATHSIG). The worker that starts a child waits for it, so that thread ends only when
 // the assistant itself is ended.
 #include "child_spawn.h"
+#include "child_start_posix.h"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -25,16 +25,12 @@ namespace {
     if (!error && (input < 0 || errors < 0)) error = errno;
     if (!error && (::dup2(input, 0) < 0 || ::dup2(input, 1) < 0 || ::dup2(errors, 2) < 0))
         error = errno;
-    sigset_t none;
-    sigemptyset(&none);
-    if (!error && ::sigprocmask(SIG_SETMASK, &none, nullptr) != 0) error = errno;
+    if (!error) error = unblockAllSignals();
     if (!error) {
         ::execve(program, argv, envp);
         error = errno;
     }
-    while (::write(report, &error, sizeof error) < 0 && errno == EINTR) {
-    }
-    ::_exit(127);
+    reportStartFailure(report, error);
 }
 
 } // namespace
@@ -61,16 +57,7 @@ int startChildTiedToAssistant(pid_t& child, const char* program, char* const arg
         return forkError;
     }
     // The report pipe closes at exec: no bytes mean the program runs.
-    int error = 0;
-    ssize_t length = 0;
-    while ((length = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
-    if (length == static_cast<ssize_t>(sizeof error)) {
-        while (::waitpid(started, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        return error;
-    }
+    if (const int error = awaitStartReport(started, report[0])) return error;
     child = started;
     return 0;
 }

@@ -3,6 +3,7 @@
 // the guardian kills the program. It then ends the way the program ended, so the assistant's
 // wait reads the program's own status.
 #include "child_spawn.h"
+#include "child_start_posix.h"
 
 #include <cerrno>
 #include <csignal>
@@ -26,8 +27,11 @@ struct SpawnSetup {
         actionsMade = true;
         if (int error = ::posix_spawnattr_init(&attributes)) return error;
         attributesMade = true;
-        sigset_t none;
+        sigset_t none, all;
         sigemptyset(&none);
+        sigfillset(&all);
+        sigdelset(&all, SIGKILL); // their actions cannot be set
+        sigdelset(&all, SIGSTOP);
         int error = ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         if (!error)
             error = ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -35,8 +39,13 @@ struct SpawnSetup {
             error = ::posix_spawn_file_actions_adddup2(&actions, errorOutput, 2);
         if (!error && errorOutput < 0)
             error = ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        // The program starts with no signal blocked or ignored, whatever the assistant's
+        // thread had.
         if (!error) error = ::posix_spawnattr_setsigmask(&attributes, &none);
-        if (!error) error = ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        if (!error) error = ::posix_spawnattr_setsigdefault(&attributes, &all);
+        if (!error)
+            error = ::posix_spawnattr_setflags(&attributes,
+                                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         return error;
     }
     ~SpawnSetup() {
@@ -52,34 +61,25 @@ bool watchExit(int queue, pid_t process) {
     return ::kevent(queue, &change, 1, nullptr, 0, nullptr) == 0;
 }
 
-[[noreturn]] void endAs(int status) {
-    if (WIFSIGNALED(status)) {
-        ::signal(WTERMSIG(status), SIG_DFL);
-        ::kill(::getpid(), WTERMSIG(status));
-        ::_exit(128 + WTERMSIG(status));
-    }
-    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
-}
-
-[[noreturn]] void reportAndEnd(int report, int error) {
-    while (::write(report, &error, sizeof error) < 0 && errno == EINTR) {
-    }
-    ::_exit(127);
-}
-
 [[noreturn]] void guard(pid_t assistant, const SpawnSetup& setup, int report, const char* program,
                         char* const argv[], char* const envp[]) {
+    // Forked from a worker thread, the guardian has every signal blocked: the signal it passes
+    // on at its end must reach it.
+    if (const int error = unblockAllSignals()) reportStartFailure(report, error);
     const int queue = ::kqueue();
-    if (queue < 0) reportAndEnd(report, errno);
+    if (queue < 0) reportStartFailure(report, errno);
     // Watched before the start: an assistant gone by then starts nothing.
     if (!watchExit(queue, assistant) || ::getppid() != assistant) ::_exit(127);
     pid_t started = 0;
     const int error =
         ::posix_spawn(&started, program, &setup.actions, &setup.attributes, argv, envp);
-    if (error != 0) reportAndEnd(report, error);
+    if (error != 0) reportStartFailure(report, error);
     ::close(report);
-    // A program that has already ended cannot be watched (ESRCH): its wait follows at once.
-    if (watchExit(queue, started)) {
+    // A program that has already ended cannot be watched (ESRCH), and one that ends while the
+    // watch is armed may not fire it: either way its wait follows at once.
+    int status = 0;
+    pid_t ended = 0;
+    if (watchExit(queue, started) && (ended = ::waitpid(started, &status, WNOHANG)) == 0) {
         struct kevent fired;
         int count = 0;
         while ((count = ::kevent(queue, nullptr, 0, &fired, 1, nullptr)) < 0 && errno == EINTR) {
@@ -87,11 +87,10 @@ bool watchExit(int queue, pid_t process) {
         if (count == 1 && fired.ident == static_cast<uintptr_t>(assistant))
             ::kill(started, SIGKILL);
     }
-    int status = 0;
-    while (::waitpid(started, &status, 0) < 0) {
+    while (ended != started && (ended = ::waitpid(started, &status, 0)) < 0) {
         if (errno != EINTR) ::_exit(127);
     }
-    endAs(status);
+    endAsStatusSays(status);
 }
 
 } // namespace
@@ -114,16 +113,7 @@ int startChildTiedToAssistant(pid_t& child, const char* program, char* const arg
         return forkError;
     }
     // The guardian closes its end once the program runs: no bytes mean it started.
-    int error = 0;
-    ssize_t length = 0;
-    while ((length = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
-    if (length == static_cast<ssize_t>(sizeof error)) {
-        while (::waitpid(guardian, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        return error;
-    }
+    if (const int error = awaitStartReport(guardian, report[0])) return error;
     child = guardian;
     return 0;
 }
