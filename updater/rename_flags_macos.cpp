@@ -1,11 +1,10 @@
 // macOS: renamex_np flags and F_FULLFSYNC.
 #include "rename_flags.h"
+#include "flush_tree_posix.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <ftw.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 int renameWithFlag(const char* from, const char* to, RenameFlag flag) {
@@ -27,26 +26,10 @@ int flushFileToDisk(int fd) {
     return fsync(fd) == 0 ? 0 : errno;
 }
 
-namespace {
-
-// fsync moves an entry's data and attributes to the drive; entries that cannot be opened for
-// reading are passed over (their content was written before, by the copy program as well).
-int flushEntry(const char* path, const struct stat*, int kind, struct FTW*) {
-    if (kind != FTW_F && kind != FTW_D) return 0;
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return errno == EACCES ? 0 : errno;
-    const int error = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return error;
-}
-
-} // namespace
-
 // macOS has no flush of one volume that waits for the data: every file and folder of the tree
 // goes to the drive with fsync, then F_FULLFSYNC asks the drive to write all it has buffered.
 int flushTreeToDisk(const char* path) {
-    const int walked = nftw(path, flushEntry, 32, FTW_PHYS);
-    if (walked != 0) return walked > 0 ? walked : errno;
+    if (const int error = flushEveryEntry(path)) return error;
     const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return errno;
     const int error = flushFileToDisk(fd);
