@@ -21,7 +21,9 @@ CONTROL, KEY_A = "37", "38"  # X key codes under evdev rules
 
 
 def environment():
-    env = dict(os.environ, LD_PRELOAD=SHIM)
+    # Beside whatever else the run preloads (the macOS-conditions lane does).
+    preload = " ".join(filter(None, [SHIM, os.environ.get("LD_PRELOAD")]))
+    env = dict(os.environ, LD_PRELOAD=preload)
     # The sanitizer build tolerates a preloaded library ahead of its runtime.
     env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
     return env
