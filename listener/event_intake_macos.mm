@@ -241,6 +241,7 @@ int runMonitors() {
 // Serves the tap on the current (main) thread's run loop until the process ends.
 int runTap(CFMachPortRef tap) {
     CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, tap, 0);
+    if (source == nullptr) return 1; // nothing would ever be delivered
     CFRunLoopAddSource(CFRunLoopGetCurrent(), source, kCFRunLoopCommonModes);
     CGEventTapEnable(tap, true);
     CFRunLoopRun();
@@ -254,8 +255,13 @@ int runEventIntake(ListenerState& state) {
     // Before the tap exists: a host gone already leaves no tap behind, not even for a moment.
     watchParent();
     createOutputSource();
-    CFMachPortRef tap = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
-                                         kCGEventTapOptionDefault, ::mask, tapCallback, nullptr);
+    // Without the permission the system may still make the tap but clear its key bits, leaving a
+    // tap that sees modifiers alone: an untrusted process takes the fallbacks instead.
+    CFMachPortRef tap = AXIsProcessTrusted()
+                            ? CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap,
+                                               kCGEventTapOptionDefault, ::mask, tapCallback,
+                                               nullptr)
+                            : nullptr;
     if (tap != nullptr) {
         state.activeTap = tap;
         // Written before the source is added and the tap enabled, so that hosts see it first.
