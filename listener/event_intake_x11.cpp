@@ -8,7 +8,9 @@
 
 #include "event_intake.h"
 
+#include "focus_grab_x11.h"
 #include "grabs_x11.h"
+#include "held_lines.h"
 #include "intake_keys_x11.h"
 #include "key_labels_x11.h"
 #include "recognizer.h"
@@ -70,9 +72,12 @@ int displayLost(Display*) {
 class X11Intake {
   public:
     explicit X11Intake(ListenerState& state)
-        : state_(state), tracker_([this](unsigned xKeyCode, bool press, const KeyTriple& triple) {
+        : state_(state), lines_(*state.output),
+          tracker_([this](unsigned xKeyCode, bool press, const KeyTriple& triple) {
               deliver(xKeyCode, press, triple);
-          }) {}
+          }) {
+        state_.output = &lines_;
+    }
 
     // Connects, selects every event and grabs; gives the diagnostic line on failure.
     std::optional<std::string> open();
@@ -98,9 +103,12 @@ class X11Intake {
     void handleRaw(XGenericEventCookie& cookie);
     void handleXkb(const XkbEvent& event);
     void answerGrabbedPress(const XKeyEvent& event);
+    void handleEvents();
     void deliver(unsigned xKeyCode, bool press, const KeyTriple& triple);
 
     ListenerState& state_;
+    // Every protocol line goes through here, held while the events that made it are handled.
+    HeldLines lines_;
     bool announced_ = false;
     std::vector<std::string> heldReports_;
     DisplayHandle watcher_;
@@ -114,6 +122,7 @@ class X11Intake {
     // For a Caps Lock key whose press was withheld: the lock state its release must leave.
     std::array<std::optional<bool>, kXKeyCodeCount> capsLockToKeep_{};
     PassiveGrabs grabs_;
+    FocusGrab focusGrab_;
     // Whether the keymap had a Caps_Lock key when last read; none before the first reading.
     std::optional<bool> capsLockKeyPresent_;
     TerminationRequest termination_;
@@ -125,6 +134,7 @@ std::optional<std::string> X11Intake::open() {
     watcher_.reset(XOpenDisplay(nullptr));
     if (watcher_) grabber_.reset(XOpenDisplay(nullptr));
     grabs_.setDisplay(grabber_.get());
+    focusGrab_.setDisplay(grabber_.get());
     if (!watcher_ || !grabber_) {
         // Appended piece by piece: GCC 12 warns (-Wrestrict, falsely) on the chained + at -O3.
         const char* name = std::getenv("DISPLAY");
@@ -254,15 +264,34 @@ void X11Intake::announceReady() {
     termination_.install();
     for (;;) {
         try {
-            drainWatcher();
-            drainGrabber();
+            handleEvents();
             if (std::optional<std::string> line = grabs_.retryRefused()) report(std::move(*line));
             endWhenTerminated();
             waitForEvents();
         } catch (...) {
             // One event was lost; the keyboard and the listener go on.
+            lines_.release();
         }
     }
+}
+
+// The lines that key events make reach the host only once the grabbed presses among those
+// events are answered and the focus is back where it was: a host that runs the selection probe
+// at a line then finds the focused text. The server sends a key's raw event and its grabbed
+// press together, so one round trip on the grabber brings in the press of a line's key.
+void X11Intake::handleEvents() {
+    lines_.hold();
+    drainWatcher();
+    if (lines_.holdsLines()) XSync(grabber_.get(), False);
+    drainGrabber();
+    if (const std::optional<unsigned> key = focusGrab_.key(); key && !tracker_.isDown(*key)) {
+        // The key is up: its release reached the grabber too, or never will.
+        XSync(grabber_.get(), False);
+        drainGrabber();
+        focusGrab_.end();
+        XSync(grabber_.get(), False);
+    }
+    lines_.release();
 }
 
 // Blocks until either connection has something to read, standard output can take waiting
@@ -337,6 +366,7 @@ void X11Intake::drainGrabber() {
         XEvent event;
         XNextEvent(display, &event);
         if (event.type == KeyPress) answerGrabbedPress(event.xkey);
+        if (event.type == KeyRelease) focusGrab_.answerRelease(event.xkey.keycode);
     }
 }
 
@@ -397,7 +427,13 @@ void X11Intake::answerGrabbedPress(const XKeyEvent& event) {
     } else if (const std::optional<KeyTriple> repeat = tracker_.repeatTriple(code)) {
         drop = consider(repeat->type, repeat->keyCode, repeat->flags, repeat->label);
     }
-    XAllowEvents(grabber_.get(), drop ? AsyncKeyboard : ReplayKeyboard, event.time);
+    if (focusGrab_.key()) {
+        focusGrab_.answerPress(drop);
+    } else if (!drop) {
+        XAllowEvents(grabber_.get(), ReplayKeyboard, event.time);
+    } else if (!focusGrab_.begin(code)) {
+        XAllowEvents(grabber_.get(), AsyncKeyboard, event.time);
+    }
     // The answer reaches the server before anything the watcher asks next.
     XSync(grabber_.get(), False);
 }
