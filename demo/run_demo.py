@@ -146,16 +146,23 @@ class Demo:
         if not wait_for_line(listener.stderr, "ready: event tap", WAIT, "listener (stderr)"):
             raise RuntimeError("the listener did not start")
 
-        say("\n[3] The user presses Control+R (injected through XTest)")
-        press = ["xdotool", "keydown", X_CONTROL, "key", X_R, "keyup", X_CONTROL]
+        say("\n[3] The user presses and holds Control+R (injected through XTest)")
+        press = ["xdotool", "keydown", X_CONTROL, "keydown", X_R]
         show(press)
         subprocess.run(press, check=True, timeout=WAIT)
 
-        say("\n[4] The host reads \"speak\" and asks selection-probe for the selection")
-        if not wait_for_line(listener.stdout, "speak", WAIT, "listener"):
-            raise RuntimeError("no speak line from the listener")
-        show([self.probe])
-        record = subprocess.run([self.probe], capture_output=True, text=True, timeout=WAIT).stdout
+        say("\n[4] The host reads \"speak\" and at once asks selection-probe for the selection,"
+            " while the keys are still held")
+        try:
+            if not wait_for_line(listener.stdout, "speak", WAIT, "listener"):
+                raise RuntimeError("no speak line from the listener")
+            show([self.probe])
+            record = subprocess.run([self.probe], capture_output=True, text=True,
+                                    timeout=WAIT).stdout
+        finally:
+            release = ["xdotool", "keyup", X_R, "keyup", X_CONTROL]
+            show(release)
+            subprocess.run(release, check=True, timeout=WAIT)
         say(f"    probe> {record}")
         say(f"    selected text: {json.loads(record).get('text')!r}")
 
