@@ -11,7 +11,7 @@
 #include "focus_grab_x11.h"
 #include "grabs_x11.h"
 #include "held_lines.h"
-#include "intake_keys_x11.h"
+#include "intake_keys.h"
 #include "key_labels_x11.h"
 #include "recognizer.h"
 #include "state.h"

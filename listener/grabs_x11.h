@@ -3,7 +3,7 @@
 // are refused by the server; they are asked for again, less often as time goes by, until they
 // are obtained.
 
-#include "intake_keys_x11.h"
+#include "intake_keys.h"
 
 #include <X11/Xlib.h>
 

@@ -1,6 +1,6 @@
 #include "key_labels_x11.h"
 
-#include "keymap_x11.h"
+#include "keymap.h"
 
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>

@@ -3,7 +3,7 @@
 // that it shows what macOS's characters-ignoring-modifiers shows for the same key, and the
 // macOS key code of each key of the XKB keymap.
 
-#include "intake_keys_x11.h"
+#include "intake_keys.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 // The X11 source's key bookkeeping: raw key events and XKB state notifications in, the
 // listener's triples out; and the plan of key grabs.
 
-#include "intake_keys_x11.h"
+#include "intake_keys.h"
 
 #include <gtest/gtest.h>
 

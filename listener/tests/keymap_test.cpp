@@ -1,6 +1,6 @@
 // The table of physical key positions to macOS virtual key codes.
 
-#include "keymap_x11.h"
+#include "keymap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "keymap_x11.h"
+#include "keymap.h"
 
 #include <array>
 #include <utility>

@@ -1,7 +1,7 @@
-#include "intake_keys_x11.h"
+#include "intake_keys.h"
 
 #include "event_codes.h"
-#include "keymap_x11.h"
+#include "keymap.h"
 
 #include <algorithm>
 
