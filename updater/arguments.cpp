@@ -2,10 +2,6 @@
 
 #include <limits>
 
-bool hasExpectedArgumentCount(const std::vector<std::string>& arguments) {
-    return arguments.size() == expectedArgumentCount;
-}
-
 int32_t parseParentID(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {

@@ -6,13 +6,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The program path plus the four positional arguments.
 constexpr std::size_t expectedArgumentCount = 5;
-
-// True when the list holds the program path and exactly four arguments.
-bool hasExpectedArgumentCount(const std::vector<std::string>& arguments);
 
 // A signed 32-bit decimal number with at most one leading sign and nothing else; 0 for any
 // other text (empty, a sign alone, white space, out of range).

@@ -1,4 +1,5 @@
-// The command line: the argument count, the parentID rule and file URL paths, as tables.
+// The command line: the parentID rule and file URL paths, as tables (the argument count is
+// judged on the built program, in e2e_test.cpp).
 #include "arguments.h"
 
 #include <gtest/gtest.h>
@@ -31,26 +32,6 @@ INSTANTIATE_TEST_SUITE_P(
                       IdCase{"42\n", 0}, IdCase{"4a2", 0}, IdCase{"0x1A", 0}, IdCase{"++4", 0},
                       IdCase{"+-4", 0}, IdCase{"4-", 0}, IdCase{"\xd9\xa4", 0}, IdCase{"1e3", 0},
                       IdCase{"4.0", 0}));
-
-struct CountCase {
-    std::size_t count;
-    bool accepted;
-};
-void PrintTo(const CountCase& c, std::ostream* out) {
-    *out << c.count << " entries";
-}
-
-class ArgumentCount : public ::testing::TestWithParam<CountCase> {};
-
-TEST_P(ArgumentCount, AcceptsTheProgramPathAndExactlyFourArguments) {
-    const std::vector<std::string> arguments(GetParam().count, "x");
-    EXPECT_EQ(hasExpectedArgumentCount(arguments), GetParam().accepted);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ArgumentCount,
-                         ::testing::Values(CountCase{0, false}, CountCase{1, false},
-                                           CountCase{4, false}, CountCase{5, true},
-                                           CountCase{6, false}, CountCase{9, false}));
 
 struct PathCase {
     const char* argument;

@@ -74,14 +74,14 @@ class EndToEnd : public ::testing::Test {
 class WrongCount : public EndToEnd, public ::testing::WithParamInterface<int> {};
 
 TEST_P(WrongCount, ExitsWithTwoAndTouchesNothing) {
-    const std::vector<std::string> all = {target, source, "0", log, log, log};
+    const std::vector<std::string> all = {target, source, "0", log, log, log, log, log};
     const std::vector<std::string> given(all.begin(), all.begin() + GetParam());
     EXPECT_EQ(run(UPDATER_SHIPPED, given), 2);
     EXPECT_FALSE(fs::exists(log));
     expectUntouched();
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, WrongCount, ::testing::Values(0, 1, 3, 5, 6));
+INSTANTIATE_TEST_SUITE_P(Counts, WrongCount, ::testing::Values(0, 1, 3, 5, 6, 8));
 
 TEST_F(EndToEnd, SuccessInstallsTheNewVersionAndKeepsTheOld) {
     writeText(log, "an earlier run's much longer line\nand a second line\n");
@@ -227,9 +227,8 @@ TEST_F(EndToEnd, HostileNamesReachTheChildProgramsAsOneArgumentEach) {
                   {"Applications/" + name, "Downloads/--" + name + "/", "0", "logs/update.log"},
                   dir.path()),
               0);
-    EXPECT_EQ(
-        recorded(dir / "copy.args"),
-        (std::vector<std::string>{"-a", "--", hostileSource, hostileTarget + ".update-new"}));
+    EXPECT_EQ(recorded(dir / "copy.args"),
+              (std::vector<std::string>{"-a", "--", hostileSource, hostileTarget + ".update-new"}));
     EXPECT_EQ(recorded(dir / "open.args"), (std::vector<std::string>{hostileTarget}));
     EXPECT_EQ(treeDigest(hostileTarget), newDigest);
     EXPECT_EQ(readText(log).rfind("Update installed; previous app preserved at " + hostileTarget +
