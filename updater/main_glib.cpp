@@ -12,11 +12,6 @@
 #include <unistd.h>
 #include <vector>
 
-#ifdef UPDATER_FAULT_INJECTION
-// Test builds only: wraps the system operations with the faults that the environment asks for.
-std::unique_ptr<InstallOperations> withInjectedFaults(std::unique_ptr<InstallOperations> real);
-#endif
-
 namespace {
 
 // Owns the GMainLoop; the worker is joined once the loop has ended.
@@ -91,12 +86,9 @@ int runAssistant(const std::vector<std::string>& args) {
     GlibMainLoop mainLoop;
     // Made first: the child programs get the environment as it is now, before the card sets
     // anything of its own.
-    std::unique_ptr<InstallOperations> operations = makeSystemOperations();
+    std::unique_ptr<InstallOperations> operations = makeAssistantOperations();
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
-#ifdef UPDATER_FAULT_INJECTION
-    operations = withInjectedFaults(std::move(operations));
-#endif
     UpdateAssistant assistant(args, currentDirectory(), std::move(card),
                               {*operations, mainLoop, locatedChildPrograms()});
     // Launch runs on the main thread once the loop is running.

@@ -109,7 +109,7 @@ int runAssistant(const std::vector<std::string>& args) {
     auto* mainLoop = new DispatchMainLoop();
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
-    InstallOperations* operations = makeSystemOperations().release();
+    InstallOperations* operations = makeAssistantOperations().release();
     auto* assistant = new UpdateAssistant(args, currentDirectory(), std::move(card),
                                           {*operations, *mainLoop, locatedChildPrograms()});
     assistantDelegate = [[AssistantDelegate alloc] initWithAssistant:assistant];

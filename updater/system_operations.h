@@ -10,6 +10,10 @@
 // is called: call it before anything (a toolkit) changes the process's own environment.
 std::unique_ptr<InstallOperations> makeSystemOperations();
 
+// The operations the program runs on, made as makeSystemOperations says. The shipped program
+// links assistant_operations.cpp (the system's own); a test variant links its own definition.
+std::unique_ptr<InstallOperations> makeAssistantOperations();
+
 // Leaves the host's session and process group, so that the host's exit or a signal to its group
 // cannot end the assistant in the middle of the swap. Harmless when already a group leader.
 void detachFromSession();

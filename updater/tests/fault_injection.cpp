@@ -1,8 +1,9 @@
-// Test builds only: the system operations with faults that the environment asks for.
+// The faulty variant's operations, linked in place of assistant_operations.cpp: the system's
+// own with the faults that the environment asks for.
 //  UPDATER_TEST_KILL_AFTER=OPERATION#N  the process sends itself SIGKILL right after the Nth call
 //                                       of that operation has returned (N defaults to 1);
 //  UPDATER_TEST_NO_EXCHANGE=1           the exchange reports that the file system lacks it.
-#include "install_operations.h"
+#include "system_operations.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -92,6 +93,6 @@ class FaultyOperations final : public InstallOperations {
 
 } // namespace
 
-std::unique_ptr<InstallOperations> withInjectedFaults(std::unique_ptr<InstallOperations> real) {
-    return std::make_unique<FaultyOperations>(std::move(real));
+std::unique_ptr<InstallOperations> makeAssistantOperations() {
+    return std::make_unique<FaultyOperations>(makeSystemOperations());
 }
