@@ -72,10 +72,6 @@ bool bindingMode(int32_t type, int64_t key, uint64_t flags) {
     return matched;
 }
 
-bool isModifierKey(int64_t key) {
-    return key >= 54 && key <= 63;
-}
-
 int64_t heldWeight(uint64_t flags) {
     return int64_t{fnHeld(flags)} + has(flags, kFlagControl) + has(flags, kFlagOption) +
            has(flags, kFlagShift) + has(flags, kFlagCommand);
@@ -107,7 +103,7 @@ bool recordMode(int32_t type, int64_t key, uint64_t flags, std::string_view labe
                 bool capsHandled) {
     const bool fnPart = fnHeld(flags);
     const bool completing =
-        type == kKeyDown && !isModifierKey(key) &&
+        type == kKeyDown && !isModifier(key) &&
         (fnPart || has(flags, kFlagControl) || has(flags, kFlagOption) || has(flags, kFlagCommand));
     int64_t weight = heldWeight(flags);
     bool eligible = true;

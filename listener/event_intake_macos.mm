@@ -34,11 +34,22 @@
 
 static_assert(kCGSessionEventTap == 1 && kCGHeadInsertEventTap == 0 &&
               kCGEventTapOptionDefault == 0 && kCGEventTapOptionListenOnly == 1);
-static_assert(kCGEventKeyDown == 10 && kCGEventKeyUp == 11 && kCGEventFlagsChanged == 12);
+// The vocabulary's numbers are the frameworks' own.
+static_assert(kCGEventKeyDown == kKeyDown && kCGEventKeyUp == kKeyUp &&
+              kCGEventFlagsChanged == kFlagsChanged);
 static_assert(kCGEventTapDisabledByTimeout == kTapDisabledByTimeout &&
               kCGEventTapDisabledByUserInput == kTapDisabledByUserInput);
-static_assert(NSEventMaskKeyDown == (1ull << 10) && NSEventMaskKeyUp == (1ull << 11) &&
-              NSEventMaskFlagsChanged == (1ull << 12));
+static_assert(NSEventMaskKeyDown == (1ull << kKeyDown) && NSEventMaskKeyUp == (1ull << kKeyUp) &&
+              NSEventMaskFlagsChanged == (1ull << kFlagsChanged));
+static_assert(NSEventTypeKeyDown == kKeyDown && NSEventTypeKeyUp == kKeyUp &&
+              NSEventTypeFlagsChanged == kFlagsChanged);
+static_assert(kCGEventFlagMaskAlphaShift == kFlagCapsLock && kCGEventFlagMaskShift == kFlagShift &&
+              kCGEventFlagMaskControl == kFlagControl && kCGEventFlagMaskAlternate == kFlagOption &&
+              kCGEventFlagMaskCommand == kFlagCommand && kCGEventFlagMaskSecondaryFn == kFlagFn);
+static_assert(NSEventModifierFlagCapsLock == kFlagCapsLock &&
+              NSEventModifierFlagShift == kFlagShift && NSEventModifierFlagControl == kFlagControl &&
+              NSEventModifierFlagOption == kFlagOption &&
+              NSEventModifierFlagCommand == kFlagCommand && NSEventModifierFlagFunction == kFlagFn);
 
 namespace {
 

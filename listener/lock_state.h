@@ -17,6 +17,6 @@ class LockState {
 // Opens the platform's lock-state connection, or gives null when there is none.
 std::unique_ptr<LockState> openLockState();
 
-// The session's current modifier flags in the listener's flag bits (0x10000 is Caps Lock).
-// 0 when the platform cannot tell.
+// The session's current modifier flags in the listener's flag bits (event_codes.h); 0 when the
+// platform cannot tell.
 uint64_t sessionFlags();

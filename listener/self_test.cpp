@@ -8,42 +8,47 @@
 
 namespace {
 
+// The chords the scenarios press, as the event sources report them.
+constexpr uint64_t kFnControl = kFlagFn | kFlagControl;
+constexpr uint64_t kFnOption = kFlagFn | kFlagOption;
+constexpr uint64_t kFnCapsLock = kFlagFn | kFlagCapsLock;
+
 bool defaultScenario() {
-    consider(kFlagsChanged, 59, 0x840000);
-    consider(kFlagsChanged, 59, 0x840000);
+    consider(kFlagsChanged, kKeyControl, kFnControl);
+    consider(kFlagsChanged, kKeyControl, kFnControl);
     const auto afterA2 =
         listener.optionAlias ? std::vector<std::string>{} : std::vector<std::string>{"speak"};
     if (listener.observed != afterA2) return false;
-    consider(kFlagsChanged, 59, 0);
-    consider(kFlagsChanged, 58, 0x880000);
+    consider(kFlagsChanged, kKeyControl, 0);
+    consider(kFlagsChanged, kKeyOption, kFnOption);
     if (listener.observed.size() != 1) return false;
-    consider(kFlagsChanged, 58, 0);
+    consider(kFlagsChanged, kKeyOption, 0);
     const size_t n = listener.observed.size();
 
-    consider(kFlagsChanged, 57, 0x810000);
+    consider(kFlagsChanged, kKeyCapsLock, kFnCapsLock);
     if (listener.observed.size() != n + 1 || listener.observed.back() != "translate" ||
         listener.capsLock)
         return false;
-    consider(kFlagsChanged, 57, 0x810000);
+    consider(kFlagsChanged, kKeyCapsLock, kFnCapsLock);
     if (listener.observed.size() != n + 1 ||
         listener.restoredStates != std::vector<bool>{false, false})
         return false;
-    consider(kFlagsChanged, 57, 0x810000);
+    consider(kFlagsChanged, kKeyCapsLock, kFnCapsLock);
     if (listener.observed.size() != n + 1 ||
         listener.restoredStates != std::vector<bool>{false, false, false})
         return false;
-    consider(kFlagsChanged, 63, 0x10000);
+    consider(kFlagsChanged, kKeyFn, kFlagCapsLock);
 
     listener.capsLock = true;
-    consider(kKeyDown, 57, 0x800000);
-    consider(kFlagsChanged, 57, 0x800000);
+    consider(kKeyDown, kKeyCapsLock, kFlagFn);
+    consider(kFlagsChanged, kKeyCapsLock, kFlagFn);
     if (listener.observed.size() != n + 2 || !listener.capsLock ||
         listener.restoredStates.size() < 2)
         return false;
     if (!listener.restoredStates[listener.restoredStates.size() - 2] ||
         !listener.restoredStates.back())
         return false;
-    consider(kFlagsChanged, 63, 0x810000);
+    consider(kFlagsChanged, kKeyFn, kFnCapsLock);
     return listener.observed.size() == n + 2;
 }
 
@@ -52,17 +57,18 @@ bool replacementScenario() {
     listener.customArmed.clear();
     listener.globeDown = false;
     listener.capsLock = false;
-    listener.bindings = {{"read", Binding{true, false, true, false, false, std::nullopt, ""}},
-                         {"translate", Binding{true, false, false, false, false, 57, "Caps Lock"}}};
+    listener.bindings = {
+        {"read", Binding{true, false, true, false, false, std::nullopt, ""}},
+        {"translate", Binding{true, false, false, false, false, kKeyCapsLock, "Caps Lock"}}};
 
-    customConsider(kFlagsChanged, 59, 0x840000, "");
+    customConsider(kFlagsChanged, kKeyControl, kFnControl, "");
     if (!listener.observed.empty()) return false;
-    customConsider(kFlagsChanged, 58, 0x880000, "");
-    customConsider(kFlagsChanged, 58, 0x880000, "");
+    customConsider(kFlagsChanged, kKeyOption, kFnOption, "");
+    customConsider(kFlagsChanged, kKeyOption, kFnOption, "");
     if (listener.observed != std::vector<std::string>{"speak"}) return false;
-    customConsider(kFlagsChanged, 63, 0, "");
-    customConsider(kFlagsChanged, 57, 0x810000, "");
-    customConsider(kFlagsChanged, 57, 0x810000, "");
+    customConsider(kFlagsChanged, kKeyFn, 0, "");
+    customConsider(kFlagsChanged, kKeyCapsLock, kFnCapsLock, "");
+    customConsider(kFlagsChanged, kKeyCapsLock, kFnCapsLock, "");
     return listener.observed == std::vector<std::string>{"speak", "translate"} &&
            !listener.capsLock;
 }

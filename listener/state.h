@@ -3,6 +3,7 @@
 // module-level instance that only the main thread touches.
 
 #include "binding.h"
+#include "event_codes.h"
 #include "lock_state.h"
 #include "streams.h"
 
@@ -67,8 +68,8 @@ class ArmedNames {
 
 // A fresh value is the state before start-up; start-up and tests begin by assigning one.
 struct ListenerState {
-    int64_t globeKey = 63;
-    int64_t capsKey = 57;
+    int64_t globeKey = kKeyFn;
+    int64_t capsKey = kKeyCapsLock;
     bool optionAlias = false;
     // The macOS event tap once it is created (a CFMachPortRef, opaque here); null otherwise.
     void* activeTap = nullptr;

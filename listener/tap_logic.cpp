@@ -2,21 +2,20 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
 namespace {
 
-constexpr int32_t kKeyDownType = 10;
-constexpr int32_t kKeyUpType = 11;
-constexpr int32_t kFlagsChangedType = 12;
-
-// F1 to F20; the left, right, down and up arrows; Help, Home, Page Up, Forward Delete, End and
-// Page Down.
-constexpr std::array<int64_t, 30> kFnMarkedKeys{122, 120, 99,  118, 96,  97,  98,  100, 101, 109,
-                                                103, 111, 105, 107, 113, 106, 64,  79,  80,  90,
-                                                123, 124, 125, 126, 114, 115, 116, 117, 119, 121};
+// clang-format off
+constexpr std::array<int64_t, 30> kFnMarkedKeys{
+    kKeyF1,  kKeyF2,  kKeyF3,  kKeyF4,  kKeyF5,  kKeyF6,  kKeyF7,  kKeyF8,  kKeyF9,  kKeyF10,
+    kKeyF11, kKeyF12, kKeyF13, kKeyF14, kKeyF15, kKeyF16, kKeyF17, kKeyF18, kKeyF19, kKeyF20,
+    kKeyLeftArrow, kKeyRightArrow, kKeyDownArrow, kKeyUpArrow,
+    kKeyHelp, kKeyHome, kKeyEnd, kKeyPageUp, kKeyPageDown, kKeyForwardDelete};
+// clang-format on
 
 std::string labelFor(int32_t type, const KeyEventView& event) {
-    return type == kKeyDownType ? event.characters() : std::string();
+    return type == kKeyDown ? event.characters() : std::string();
 }
 
 } // namespace
@@ -26,19 +25,21 @@ bool systemMarksWithFn(int64_t keyCode) {
 }
 
 uint64_t FnKeyState::flagsFor(int32_t type, int64_t keyCode, uint64_t flags) noexcept {
-    if (type == kFlagsChangedType && keyCode == kFnKeyCode) fnDown_ = (flags & kFnFlag) != 0;
-    const bool keyStroke = type == kKeyDownType || type == kKeyUpType;
-    if (keyStroke && !fnDown_ && systemMarksWithFn(keyCode)) return flags & ~kFnFlag;
+    if (type == kFlagsChanged && keyCode == kKeyFn) fnDown_ = (flags & kFlagFn) != 0;
+    const bool keyStroke = type == kKeyDown || type == kKeyUp;
+    if (keyStroke && !fnDown_ && systemMarksWithFn(keyCode)) return flags & ~kFlagFn;
     return flags;
 }
 
 std::optional<int32_t> typeFromNS(uint64_t nsType) {
-    if (nsType == 10 || nsType == 11 || nsType == 12) return static_cast<int32_t>(nsType);
+    for (const int32_t type : {kKeyDown, kKeyUp, kFlagsChanged}) {
+        if (nsType == static_cast<uint64_t>(type)) return type;
+    }
     return std::nullopt;
 }
 
 uint64_t flagsFromNS(uint64_t nsFlags) {
-    return nsFlags & kSixModifierBits;
+    return nsFlags & kModifierFlags;
 }
 
 TapOutcome tapDecision(IntakeHost& host, FnKeyState& fn, uint32_t type,

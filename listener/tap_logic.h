@@ -3,31 +3,20 @@
 // run and are tested without Quartz or AppKit. The platform layer supplies the event's fields
 // through KeyEventView and the side effects through IntakeHost.
 
+#include "event_codes.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-// Quartz notices that the system disabled the tap: by a callback time-out, or by user input.
-inline constexpr uint32_t kTapDisabledByTimeout = 0xFFFFFFFE;
-inline constexpr uint32_t kTapDisabledByUserInput = 0xFFFFFFFF;
-
-// The six modifier bits that AppKit and Quartz share (Caps Lock, Shift, Control, Option,
-// Command, fn).
-inline constexpr uint64_t kSixModifierBits =
-    0x10000 | 0x20000 | 0x40000 | 0x80000 | 0x100000 | 0x800000;
-
-// AppKit event type raw value -> Quartz event type: 10, 11 and 12 map to themselves, every
-// other value to none.
+// AppKit event type raw value -> Quartz event type: key down, key up and flags changed have the
+// same raw values in both and map to themselves, every other value to none.
 std::optional<int32_t> typeFromNS(uint64_t nsType);
 
-// AppKit modifier flags -> Quartz event flags: the six shared bits are kept, every other bit
-// (numeric pad, help, device-dependent bits) is dropped.
+// AppKit modifier flags -> Quartz event flags: the six shared bits (kModifierFlags) are kept,
+// every other bit (numeric pad, help, device-dependent bits) is dropped.
 uint64_t flagsFromNS(uint64_t nsFlags);
-
-// The fn (globe) key's virtual key code, and the fn flag (secondary fn).
-inline constexpr int64_t kFnKeyCode = 63;
-inline constexpr uint64_t kFnFlag = 0x800000;
 
 // Whether macOS marks this key's key-down and key-up events with the fn flag although fn is not
 // held: F1 to F20, the four arrows, Home, End, Page Up, Page Down, Forward Delete and Help
