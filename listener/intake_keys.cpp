@@ -1,16 +1,13 @@
 #include "intake_keys.h"
 
 #include "event_codes.h"
-#include "keymap.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr int64_t kMacKeyLimit = 128;
-
 bool reportsFlagsChange(const XKeyInfo& info) {
-    return info.fnKey || (info.macKey && isModifierKey(*info.macKey));
+    return info.fnKey || (info.macKey && isModifier(*info.macKey));
 }
 
 } // namespace
@@ -28,7 +25,7 @@ void XKeyTracker::setKeys(const XKeyTable& keys, const XModifierMasks& masks) {
     countFnKeysDown();
     // The key's release will not say fn any more: this is the last word on it.
     if (fnWasDown && fnKeysDown_ == 0 && droppedFnKey)
-        sink_(*droppedFnKey, false, KeyTriple{kFlagsChanged, kMacKeyFn, currentFlags(), {}});
+        sink_(*droppedFnKey, false, KeyTriple{kFlagsChanged, kKeyFn, currentFlags(), {}});
 }
 
 void XKeyTracker::setKeysDown(const std::array<bool, kXKeyCodeCount>& down) {
@@ -116,22 +113,22 @@ KeyTriple XKeyTracker::modifierTriple(const Pending& pending) const {
     if (info.capsLockKey && pending.press && (state_.locked & kXLockMask)) {
         flags = pending.lockedBefore ? (flags & ~kFlagCapsLock) : (flags | kFlagCapsLock);
     }
-    return KeyTriple{kFlagsChanged, info.fnKey ? kMacKeyFn : *info.macKey, flags, std::string()};
+    return KeyTriple{kFlagsChanged, info.fnKey ? kKeyFn : *info.macKey, flags, std::string()};
 }
 
 std::vector<GrabRequest> grabPlan(const BindingMap& bindings, bool recording,
                                   const XModifierMasks& masks) {
-    std::vector<GrabRequest> plan{GrabRequest{kMacKeyCapsLock, true, 0}};
+    std::vector<GrabRequest> plan{GrabRequest{kKeyCapsLock, true, 0}};
     if (recording) {
         // Any key may complete the chord being recorded, and Escape cancels it.
-        for (int64_t macKey = 0; macKey < kMacKeyLimit; ++macKey) {
-            if (!isModifierKey(macKey)) plan.push_back(GrabRequest{macKey, true, 0});
+        for (int64_t macKey = 0; macKey < kKeyCodeLimit; ++macKey) {
+            if (!isModifier(macKey)) plan.push_back(GrabRequest{macKey, true, 0});
         }
         return plan;
     }
     for (const auto& entry : bindings) {
         const Binding& binding = entry.second;
-        if (!binding.keyCode || isModifierKey(*binding.keyCode)) continue;
+        if (!binding.keyCode || isModifier(*binding.keyCode)) continue;
         unsigned modifiers = 0;
         if (binding.shift) modifiers |= kXShiftMask;
         if (binding.control) modifiers |= kXControlMask;

@@ -1,7 +1,7 @@
 #pragma once
 // The X11 event source's bookkeeping, over plain values: which X keys are down, the XKB
 // modifier state, and how each raw key event becomes the listener's event triple. No X header
-// is included, so all of it is unit-tested without a display; event_intake_x11.cpp feeds it.
+// is included, so all of it is unit-tested on every system; event_intake_x11.cpp feeds it.
 
 #include "binding.h"
 
@@ -50,8 +50,8 @@ struct KeyLabels {
 // What the listener knows of one X key code under the current keymap.
 struct XKeyInfo {
     std::optional<int64_t> macKey; // none: the key has no counterpart and is not reported
-    bool fnKey = false;            // its level-0 keysym is XF86Fn (macKey is then 63)
-    bool capsLockKey = false;      // its level-0 keysym is Caps_Lock (macKey is then 57)
+    bool fnKey = false;            // its level-0 keysym is XF86Fn (macKey is then kKeyFn)
+    bool capsLockKey = false;      // its level-0 keysym is Caps_Lock (macKey is then kKeyCapsLock)
     KeyLabels labels;              // its characters in each group, as a key-down's label
 };
 
@@ -85,7 +85,7 @@ class XKeyTracker {
     explicit XKeyTracker(Sink sink) : sink_(std::move(sink)) {}
 
     // A new keymap. When it takes the fn keysym from every fn key that is down, the sink gets
-    // fn's release (a flags-changed event of key 63 without the fn flag), as the key's own
+    // fn's release (a flags-changed event of kKeyFn without the fn flag), as the key's own
     // release would have given, so that no recognizer keeps fn held.
     void setKeys(const XKeyTable& keys, const XModifierMasks& masks);
     // The keys that are down before any event comes (those held when the listener starts);

@@ -1,5 +1,6 @@
 #include "key_labels_x11.h"
 
+#include "event_codes.h"
 #include "keymap.h"
 
 #include <X11/XKBlib.h>
@@ -121,24 +122,24 @@ std::string labelAt(XkbDescPtr keyboard, KeyCode code, unsigned effectiveGroup, 
 std::optional<int64_t> macModifierOf(KeySym keysym) {
     switch (keysym) {
     case XK_Control_L:
-        return kMacKeyControl;
+        return kKeyControl;
     case XK_Control_R:
-        return kMacKeyRightControl;
+        return kKeyRightControl;
     case XK_Shift_L:
-        return kMacKeyShift;
+        return kKeyShift;
     case XK_Shift_R:
-        return kMacKeyRightShift;
+        return kKeyRightShift;
     case XK_Alt_L:
     case XK_Meta_L:
-        return kMacKeyOption;
+        return kKeyOption;
     case XK_Alt_R:
     case XK_Meta_R:
     case XK_ISO_Level3_Shift:
-        return kMacKeyRightOption;
+        return kKeyRightOption;
     case XK_Super_L:
-        return kMacKeyCommand;
+        return kKeyCommand;
     case XK_Super_R:
-        return kMacKeyRightCommand;
+        return kKeyRightCommand;
     default:
         return std::nullopt;
     }
@@ -172,12 +173,12 @@ KeyLabels labelsOf(XkbDescPtr keyboard, KeyCode code) {
 }
 
 std::optional<int64_t> macKeyOf(unsigned code, KeySym keysym) {
-    if (keysym == XKB_KEY_XF86Fn) return kMacKeyFn;
-    if (keysym == XK_Caps_Lock) return kMacKeyCapsLock;
-    if (keysym == XK_Escape) return kMacKeyEscape;
+    if (keysym == XKB_KEY_XF86Fn) return kKeyFn;
+    if (keysym == XK_Caps_Lock) return kKeyCapsLock;
+    if (keysym == XK_Escape) return kKeyEscape;
     const std::optional<int64_t> byPosition = macKeyFromXKeyCode(code);
     // Caps Lock is a keysym, not a place: the Caps Lock position with another keysym is the
     // modifier that keysym names, or no key (ctrl:nocaps, caps:none), as when macOS remaps it.
-    if (byPosition == kMacKeyCapsLock) return macModifierOf(keysym);
+    if (byPosition == kKeyCapsLock) return macModifierOf(keysym);
     return byPosition;
 }

@@ -32,5 +32,5 @@ KeyLabels labelsOf(_XkbDesc* keyboard, unsigned char code);
 // The macOS key code of an X key whose level-0 keysym is given: XF86Fn is fn, Caps_Lock Caps
 // Lock and Escape Escape wherever the layout puts them; every other key goes by its position,
 // except that a key is Caps Lock only by its keysym: the Caps Lock position with a modifier
-// keysym is that modifier (ctrl:nocaps: Control, 59), with any other keysym none.
+// keysym is that modifier (ctrl:nocaps: kKeyControl), with any other keysym none.
 std::optional<int64_t> macKeyOf(unsigned code, unsigned long keysym);

@@ -2,6 +2,8 @@
 
 #include "lock_state.h"
 
+#include "event_codes.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
@@ -60,5 +62,5 @@ uint64_t sessionFlags() {
     auto display = openXkbDisplay();
     if (!display) return 0;
     auto mods = lockedMods(display.get());
-    return mods && (*mods & LockMask) ? 0x10000 : 0;
+    return mods && (*mods & LockMask) ? kFlagCapsLock : 0;
 }

@@ -1,10 +1,12 @@
-// The table of physical key positions to macOS virtual key codes.
+// The table of physical key positions to key codes, and which of those keys are modifiers.
 
+#include "event_codes.h"
 #include "keymap.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 namespace {
@@ -66,10 +68,17 @@ TEST(Keymap, OutsideTheTableGivesNothing) {
     EXPECT_EQ(macKeyFromXKeyCode(200), std::nullopt); // the spare code the tests use for fn
 }
 
-TEST(Keymap, ModifierKeysAreFiftyFourToSixtyThree) {
-    for (int64_t mac = -1; mac < 130; ++mac) {
-        EXPECT_EQ(isModifierKey(mac), mac >= 54 && mac <= 63) << mac;
+// The keys whose changes come as flags-changed events: those at the positions of modifier keys,
+// and fn, which has no position of its own; no other key.
+TEST(Keymap, ModifiersAreTheKeysAtModifierPositionsAndFn) {
+    // LEFTCTRL, LEFTSHIFT, RIGHTSHIFT, LEFTALT, CAPSLOCK, RIGHTCTRL, RIGHTALT, LEFTMETA, RIGHTMETA
+    const std::set<unsigned> modifierPositions{29, 42, 54, 56, 58, 97, 100, 125, 126};
+    for (unsigned evdev = 0; evdev < 256; ++evdev) {
+        if (const std::optional<int64_t> mac = macKeyFromEvdev(evdev)) {
+            EXPECT_EQ(isModifier(*mac), modifierPositions.count(evdev) == 1) << "evdev " << evdev;
+        }
     }
+    EXPECT_TRUE(isModifier(63)) << "fn";
 }
 
 } // namespace
