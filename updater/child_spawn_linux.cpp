@@ -45,19 +45,10 @@ int startChildTiedToAssistant(pid_t& child, const char* program, char* const arg
         ::close(nullDevice);
         return error;
     }
-    const pid_t assistant = ::getpid();
-    const pid_t started = ::fork();
-    if (started == 0)
-        becomeChild(assistant, nullDevice, errorOutput, report[1], program, argv, envp);
-    const int forkError = started < 0 ? errno : 0;
-    ::close(report[1]);
-    ::close(nullDevice);
-    if (forkError != 0) {
-        ::close(report[0]);
-        return forkError;
-    }
     // The report pipe closes at exec: no bytes mean the program runs.
-    if (const int error = awaitStartReport(started, report[0])) return error;
-    child = started;
-    return 0;
+    const int error = forkAndAwaitStart(child, report, [&](pid_t assistant, int reportEnd) {
+        becomeChild(assistant, nullDevice, errorOutput, reportEnd, program, argv, envp);
+    });
+    ::close(nullDevice);
+    return error;
 }

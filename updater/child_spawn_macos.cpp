@@ -103,17 +103,8 @@ int startChildTiedToAssistant(pid_t& child, const char* program, char* const arg
     if (::pipe(report) != 0) return errno;
     ::fcntl(report[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(report[1], F_SETFD, FD_CLOEXEC);
-    const pid_t assistant = ::getpid();
-    const pid_t guardian = ::fork();
-    if (guardian == 0) guard(assistant, setup, report[1], program, argv, envp);
-    const int forkError = guardian < 0 ? errno : 0;
-    ::close(report[1]);
-    if (forkError != 0) {
-        ::close(report[0]);
-        return forkError;
-    }
     // The guardian closes its end once the program runs: no bytes mean it started.
-    if (const int error = awaitStartReport(guardian, report[0])) return error;
-    child = guardian;
-    return 0;
+    return forkAndAwaitStart(child, report, [&](pid_t assistant, int reportEnd) {
+        guard(assistant, setup, reportEnd, program, argv, envp);
+    });
 }

@@ -5,14 +5,29 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-int awaitStartReport(pid_t started, int report) {
+int forkAndAwaitStart(pid_t& started, const int report[2], const StartInFork& start) {
+    const pid_t assistant = ::getpid();
+    const pid_t forked = ::fork();
+    if (forked == 0) {
+        start(assistant, report[1]);
+        ::_exit(127);
+    }
+    const int forkError = forked < 0 ? errno : 0;
+    ::close(report[1]);
+    if (forkError != 0) {
+        ::close(report[0]);
+        return forkError;
+    }
     int error = 0;
     ssize_t length = 0;
-    while ((length = ::read(report, &error, sizeof error)) < 0 && errno == EINTR) {
+    while ((length = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
     }
-    ::close(report);
-    if (length != static_cast<ssize_t>(sizeof error)) return 0;
-    while (::waitpid(started, nullptr, 0) < 0 && errno == EINTR) {
+    ::close(report[0]);
+    if (length != static_cast<ssize_t>(sizeof error)) {
+        started = forked;
+        return 0;
+    }
+    while (::waitpid(forked, nullptr, 0) < 0 && errno == EINTR) {
     }
     return error;
 }

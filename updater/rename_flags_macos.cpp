@@ -1,6 +1,6 @@
 // macOS: renamex_np flags and F_FULLFSYNC.
-#include "rename_flags.h"
 #include "flush_tree_posix.h"
+#include "rename_flags.h"
 
 #include <cerrno>
 #include <cstdio>
