@@ -57,23 +57,13 @@ class GlibMainLoop final : public MainLoop {
     std::thread worker_;
 };
 
-// A child program named by a relative path lives beside this executable (the shipped open program
-// is installed next to the assistant). Unresolvable, it becomes "", which no system can start,
-// so a file of that name in the working directory is never run.
-std::string besideExecutable(const std::string& program) {
-    if (program.empty() || program.front() == '/') return program;
+// This executable's path, or "" when it cannot be had.
+std::string executablePath() {
     std::string executable(4096, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", executable.data(), executable.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= executable.size()) return "";
     executable.resize(static_cast<std::size_t>(length));
-    return executable.substr(0, executable.rfind('/') + 1) + program;
-}
-
-ChildPrograms locatedChildPrograms() {
-    ChildPrograms programs = builtChildPrograms();
-    programs.copyProgram = besideExecutable(programs.copyProgram);
-    programs.openProgram = besideExecutable(programs.openProgram);
-    return programs;
+    return executable;
 }
 
 gboolean finishLaunching(gpointer assistant) {
@@ -89,8 +79,9 @@ int runAssistant(const std::vector<std::string>& args) {
     std::unique_ptr<InstallOperations> operations = makeAssistantOperations();
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
-    UpdateAssistant assistant(args, currentDirectory(), std::move(card),
-                              {*operations, mainLoop, locatedChildPrograms()});
+    UpdateAssistant assistant(
+        args, currentDirectory(), std::move(card),
+        {*operations, mainLoop, locatedBeside(builtChildPrograms(), executablePath())});
     // Launch runs on the main thread once the loop is running.
     g_idle_add_full(G_PRIORITY_DEFAULT, finishLaunching, &assistant, nullptr);
     mainLoop.run();

@@ -56,23 +56,6 @@ std::string executablePath() {
     return path;
 }
 
-// A child program named by a relative path lives beside this executable, as on Linux: posix_spawn
-// would otherwise take the name against the working directory. Unresolvable, it becomes "",
-// which no system can start, so a file of that name in the working directory is never run.
-std::string besideExecutable(const std::string& program) {
-    if (program.empty() || program.front() == '/') return program;
-    const std::string executable = executablePath();
-    if (executable.empty()) return "";
-    return executable.substr(0, executable.rfind('/') + 1) + program;
-}
-
-ChildPrograms locatedChildPrograms() {
-    ChildPrograms programs = builtChildPrograms();
-    programs.copyProgram = besideExecutable(programs.copyProgram);
-    programs.openProgram = besideExecutable(programs.openProgram);
-    return programs;
-}
-
 } // namespace
 
 // The application delegate: forwards the one launch notification to the assistant.
@@ -110,8 +93,11 @@ int runAssistant(const std::vector<std::string>& args) {
     std::unique_ptr<StatusCard> card = makePlatformCard();
     if (!card) card = makeHeadlessCard();
     InstallOperations* operations = makeAssistantOperations().release();
-    auto* assistant = new UpdateAssistant(args, currentDirectory(), std::move(card),
-                                          {*operations, *mainLoop, locatedChildPrograms()});
+    // A relative child program is found beside the executable, as on Linux: posix_spawn would
+    // otherwise take the name against the working directory.
+    auto* assistant = new UpdateAssistant(
+        args, currentDirectory(), std::move(card),
+        {*operations, *mainLoop, locatedBeside(builtChildPrograms(), executablePath())});
     assistantDelegate = [[AssistantDelegate alloc] initWithAssistant:assistant];
     [app setDelegate:assistantDelegate];
     [app run];

@@ -69,7 +69,19 @@ std::string appendComponent(const std::string& directory, const char* component)
     return directory.ends_with('/') ? directory + component : directory + "/" + component;
 }
 
+std::string besideExecutable(const std::string& program, const std::string& executable) {
+    if (program.empty() || program.front() == '/') return program;
+    if (executable.empty()) return "";
+    return executable.substr(0, executable.rfind('/') + 1) + program;
+}
+
 } // namespace
+
+ChildPrograms locatedBeside(ChildPrograms programs, const std::string& executable) {
+    programs.copyProgram = besideExecutable(programs.copyProgram, executable);
+    programs.openProgram = besideExecutable(programs.openProgram, executable);
+    return programs;
+}
 
 UpdateAssistant::UpdateAssistant(const std::vector<std::string>& arguments,
                                  const std::string& workingDirectory,

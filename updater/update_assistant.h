@@ -19,6 +19,11 @@ struct ChildPrograms {
     std::string openProgram;              // started with the target path
 };
 
+// A program named by a relative path lives beside the executable (the shipped open program is
+// installed next to the assistant). Without an executable path ("") it becomes "", which no
+// system can start, so a file of that name in the working directory is never run.
+ChildPrograms locatedBeside(ChildPrograms programs, const std::string& executable);
+
 // Where the platform lives for one assistant: all three outlive the assistant.
 struct AssistantServices {
     InstallOperations& operations;

@@ -1,6 +1,7 @@
-// The command line: the parentID rule and file URL paths, as tables (the argument count is
-// judged on the built program, in e2e_test.cpp).
+// The command line: the parentID rule, file URL paths and the child programs' paths, as tables
+// (the argument count is judged on the built program, in e2e_test.cpp).
 #include "arguments.h"
+#include "update_assistant.h"
 
 #include <gtest/gtest.h>
 #include <new>
@@ -70,6 +71,44 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"/Apps/Orlavo.app/..", "/wd", "/Apps"}, PathCase{"/..", "/wd", "/"},
                       PathCase{"/.", "/wd", "/"}, PathCase{"//", "/wd", "/"},
                       PathCase{"a//b/", "/wd", "/wd/a/b"}));
+
+struct LocationCase {
+    const char* name;
+    std::string program;
+    std::string executable;
+    std::string expected;
+};
+void PrintTo(const LocationCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ChildProgramPath : public ::testing::TestWithParam<LocationCase> {};
+
+// Both programs are located by the same rule, and the copy options never change.
+TEST_P(ChildProgramPath, RelativeOnesLieBesideTheExecutable) {
+    const LocationCase& c = GetParam();
+    const ChildPrograms located =
+        locatedBeside({c.program, {"-aT", "--"}, c.program}, c.executable);
+    EXPECT_EQ(located.copyProgram, c.expected);
+    EXPECT_EQ(located.openProgram, c.expected);
+    EXPECT_EQ(located.copyOptions, (std::vector<std::string>{"-aT", "--"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChildProgramPath,
+    ::testing::Values(LocationCase{"Relative", "update-assistant-open",
+                                   "/opt/orlavo/bin/update-assistant",
+                                   "/opt/orlavo/bin/update-assistant-open"},
+                      LocationCase{"RelativeWithAFolder", "libexec/open",
+                                   "/opt/bin/update-assistant", "/opt/bin/libexec/open"},
+                      LocationCase{"Absolute", "/bin/cp", "/opt/bin/update-assistant", "/bin/cp"},
+                      LocationCase{"AbsoluteWithoutAnExecutable", "/bin/cp", "", "/bin/cp"},
+                      // Never a file of that name in the working directory.
+                      LocationCase{"RelativeWithoutAnExecutable", "update-assistant-open", "", ""},
+                      LocationCase{"NoProgram", "", "/opt/bin/update-assistant", ""}),
+    [](const ::testing::TestParamInfo<LocationCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST(ExitStatus, IsTheBodysOwnWhenItReturns) {
     EXPECT_EQ(exitStatusOf([] { return 0; }), 0);
