@@ -9,14 +9,20 @@ secret), and, where the focused field is there to be found, its text.
 
     hostile_answers.py PROBE MODE [N]
 
+MODE root-bus-tcp is the plain application while the X root window's AT_SPI_BUS names a
+nonce-tcp bus (any X client may set it) whose peer accepts and never answers: the probe must
+neither connect there nor lose the answer.
+
 Exits 77 (skipped) when this Python has no GObject introspection (Debian's python3-gi).
 """
 
 import json
 import os
 import selectors
+import socket
 import subprocess
 import sys
+import tempfile
 
 try:
     import gi  # noqa: F401  (the application needs it; checked here to skip cleanly)
@@ -40,7 +46,8 @@ def utf16_length(text):
 
 
 def start_application():
-    process = subprocess.Popen([sys.executable, APP, MODE, *COUNT], stdin=subprocess.PIPE,
+    mode = "plain" if MODE == "root-bus-tcp" else MODE
+    process = subprocess.Popen([sys.executable, APP, mode, *COUNT], stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, text=True, start_new_session=True)
     lines = selectors.DefaultSelector()
     lines.register(process.stdout, selectors.EVENT_READ)
@@ -108,6 +115,7 @@ def expect_sane_box(answer):
 
 
 MODE_CHECKS = {
+    "root-bus-tcp": expect_field_text(5, 12),
     "extents-far": expect_sane_box,
     "extents-negative": expect_sane_box,
     "password-child": expect_secret_kept,
@@ -118,15 +126,48 @@ MODE_CHECKS = {
 }
 
 
+class SilentPeer:
+    """A TCP peer named on the root window as the accessibility bus: it takes connections and
+    never answers."""
+
+    def __init__(self, folder):
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(8)
+        self.server.setblocking(False)
+        nonce = os.path.join(folder, "nonce")
+        with open(nonce, "wb") as file:
+            file.write(b"0123456789abcdef")
+        port = self.server.getsockname()[1]
+        address = f"nonce-tcp:host=127.0.0.1,port={port},noncefile={nonce}"
+        subprocess.run(["xprop", "-root", "-f", "AT_SPI_BUS", "8s", "-set", "AT_SPI_BUS",
+                        address], check=True, timeout=LIMIT)
+
+    def connections(self):
+        count = 0
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except BlockingIOError:
+                return count
+            connection.close()
+            count += 1
+
+
 def main():
     application = start_application()
+    folder = tempfile.TemporaryDirectory()
+    peer = SilentPeer(folder.name) if MODE == "root-bus-tcp" else None
     try:
         status, out, err = probe()
     finally:
+        folder.cleanup()
         application.stdin.close()
         application.terminate()
         application.wait(timeout=LIMIT)
     failures, answer = rule_failures(status, out, err)
+    if peer and peer.connections():
+        failures.append("the probe connected to the bus an X client named")
     if answer:
         failures += MODE_CHECKS.get(MODE, lambda _answer: [])(answer)
     print(f"{MODE} {' '.join(COUNT)}: {out.strip()[:400]}")

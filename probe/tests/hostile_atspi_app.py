@@ -15,6 +15,7 @@ desktop may send:
     extents-far         the range's extents are (2147483647, 0, 1, 17)
     extents-negative    the range's extents are (0, 0, -2147483648, 17)
     nameless-child      the frame's children and the focus search name a child ("", path)
+    plain               nothing hostile: the focused field with its selection
 
     hostile_atspi_app.py MODE [N]
 
@@ -412,7 +413,14 @@ def nameless_child(_count):
     return [app]
 
 
+def plain(_count):
+    app = active_app("plain")
+    app.add("/field", field(FIELD_TEXT, (5, 12)), "/frame")
+    return [app]
+
+
 MODES = {
+    "plain": plain,
     "password-child": password_child,
     "cache-loop": cache_loop,
     "fffc-flood": fffc_flood,
