@@ -1,7 +1,7 @@
-// The X11 event source. XInput 2 raw key events on the root window show every key of the
-// session; XKB state notifications give the modifier and lock state. Keys that a recognizer
-// may withhold are passively grabbed in synchronous mode, so that each of their presses is
-// answered with a replay (delivered) or a drop (withheld). Everything runs on the main thread,
+// The X11 event source: its loop and its answers. The watcher connection (keyboard_x11.h) shows
+// every key of the session in key order. Keys that a recognizer may withhold are passively
+// grabbed in synchronous mode on a second connection, so that each of their presses is answered
+// with a replay (delivered) or a drop (withheld). Everything runs on the main thread,
 // blocked in poll() on the display connections and standard output while no event comes.
 // Nothing on the way to an answer blocks: protocol lines wait in a queue that this loop
 // flushes when standard output can take them, and its hang-up ends the process.
@@ -12,7 +12,7 @@
 #include "grabs_x11.h"
 #include "held_lines.h"
 #include "intake_keys.h"
-#include "key_labels_x11.h"
+#include "keyboard_x11.h"
 #include "recognizer.h"
 #include "state.h"
 #include "streams.h"
@@ -20,9 +20,6 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/XInput2.h>
-#include <X11/keysym.h>
-#include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <array>
@@ -36,16 +33,6 @@
 #include <vector>
 
 namespace {
-
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
-
-struct KeyboardFreer {
-    void operator()(XkbDescPtr keyboard) const { XkbFreeKeyboard(keyboard, 0, True); }
-};
-using KeyboardHandle = std::unique_ptr<XkbDescRec, KeyboardFreer>;
 
 // After SIGTERM, how long a withheld Caps Lock press may still be waited for: XKB unlocks Caps
 // Lock at its release, and only this process puts the kept state back.
@@ -65,17 +52,16 @@ int displayLost(Display*) {
     std::_Exit(1);
 }
 
-// Two connections. The watcher selects raw key events and XKB notifications and never grabs,
-// so its stream stays in key order whatever the grabs do; the grabber holds the passive grabs
-// and answers their presses. The server sends a grabbed modifier's state notification only
+// Two connections: the watcher, which never grabs, and the grabber, which holds the passive
+// grabs and answers their presses. The server sends a grabbed modifier's state notification only
 // after the grabbed press itself, so a press is answered after a round trip on the watcher.
 class X11Intake {
   public:
     explicit X11Intake(ListenerState& state)
         : state_(state), lines_(*state.output),
-          tracker_([this](unsigned xKeyCode, bool press, const KeyTriple& triple) {
-              deliver(xKeyCode, press, triple);
-          }) {
+          watcher_([this](unsigned xKeyCode, bool press,
+                          const KeyTriple& triple) { deliver(xKeyCode, press, triple); },
+                   [this] { keymapRead(); }) {
         state_.output = &lines_;
     }
 
@@ -89,19 +75,13 @@ class X11Intake {
     // One diagnostic line; held back until the ready line has been written.
     void report(std::string line);
     void waitForEvents();
-    void readKeyboard();
-    void readKeysDown();
-    void reportCapsLockKey(bool present);
+    void keymapRead();
     bool awaitsCapsLockRelease() const;
     void endWhenTerminated();
     int msUntilTimer() const;
     void grabKeys();
     void keepCapsLockAfterRelease(unsigned xKeyCode);
-    void drainWatcher();
     void drainGrabber();
-    void handleWatched(XEvent& event);
-    void handleRaw(XGenericEventCookie& cookie);
-    void handleXkb(const XkbEvent& event);
     void answerGrabbedPress(const XKeyEvent& event);
     void handleEvents();
     void deliver(unsigned xKeyCode, bool press, const KeyTriple& triple);
@@ -111,12 +91,9 @@ class X11Intake {
     HeldLines lines_;
     bool announced_ = false;
     std::vector<std::string> heldReports_;
-    DisplayHandle watcher_;
+    KeyboardWatcher watcher_;
+    XKeyTracker& tracker_ = watcher_.tracker();
     DisplayHandle grabber_;
-    int xiOpcode_ = 0;
-    int xkbEventBase_ = 0;
-    XKeyTracker tracker_;
-    XModifierMasks masks_;
     // Each key's answer to its latest raw press, taken by the grabbed press it decides.
     std::array<std::optional<bool>, kXKeyCodeCount> withhold_{};
     // For a Caps Lock key whose press was withheld: the lock state its release must leave.
@@ -131,11 +108,10 @@ class X11Intake {
 };
 
 std::optional<std::string> X11Intake::open() {
-    watcher_.reset(XOpenDisplay(nullptr));
-    if (watcher_) grabber_.reset(XOpenDisplay(nullptr));
+    if (watcher_.connect()) grabber_.reset(XOpenDisplay(nullptr));
     grabs_.setDisplay(grabber_.get());
     focusGrab_.setDisplay(grabber_.get());
-    if (!watcher_ || !grabber_) {
+    if (!watcher_.display() || !grabber_) {
         // Appended piece by piece: GCC 12 warns (-Wrestrict, falsely) on the chained + at -O3.
         const char* name = std::getenv("DISPLAY");
         std::string failure = "cannot open the X display ";
@@ -146,100 +122,24 @@ std::optional<std::string> X11Intake::open() {
         failure += "; no keyboard events can be watched\n";
         return failure;
     }
-    Display* display = watcher_.get();
     lostDisplayReport = state_.output;
     XSetIOErrorHandler(displayLost);
-    // From XInput 2.1 on, raw events reach every selecting client, whoever grabs the keyboard.
-    int event = 0, error = 0, major = 2, minor = 2;
-    if (!XQueryExtension(display, "XInputExtension", &xiOpcode_, &event, &error) ||
-        XIQueryVersion(display, &major, &minor) != Success || (major == 2 && minor < 1)) {
-        return std::string("the X server lacks XInput 2.1; no keyboard events can be watched\n");
-    }
-    int xkbOpcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
-    if (!XkbQueryExtension(display, &xkbOpcode, &xkbEventBase_, &xkbError, &xkbMajor, &xkbMinor)) {
-        return std::string("the X server lacks XKB; no keyboard events can be watched\n");
-    }
-    std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
-    XISetMask(bits.data(), XI_RawKeyPress);
-    XISetMask(bits.data(), XI_RawKeyRelease);
-    XIEventMask selection{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
-    XISelectEvents(display, DefaultRootWindow(display), &selection, 1);
-    constexpr unsigned kKeymapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
-    XkbSelectEvents(display, XkbUseCoreKbd, kKeymapChanges, kKeymapChanges);
-    // Modifier changes, and group changes for the labels.
-    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask,
-                          XkbModifierStateMask | XkbGroupStateMask);
-    readKeyboard();
-    // The state is asked for once: later, a query would answer with the state after events
-    // still queued for the watcher, while the notifications bring each change in key order.
-    XkbStateRec state{};
-    if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
-        tracker_.setState(XkbModifiers{state.mods, state.locked_mods, state.group});
-    }
-    readKeysDown();
-    XSync(display, False);
-    return std::nullopt;
+    return watcher_.start();
 }
 
-// Reads the key tables and the modifier placement, then grabs for the new tables.
-void X11Intake::readKeyboard() {
-    Display* display = watcher_.get();
-    KeyboardHandle keyboard(
-        XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd));
-    XKeyTable keys{};
-    std::array<unsigned, kXKeyCodeCount> modmap{};
-    std::array<KeySym, kXKeyCodeCount> levelZero{};
-    if (keyboard && keyboard->map && keyboard->map->key_sym_map && keyboard->map->types) {
-        for (unsigned code = keyboard->min_key_code; code <= keyboard->max_key_code; ++code) {
-            const auto keyCode = static_cast<KeyCode>(code);
-            KeySym keysym = NoSymbol;
-            if (XkbKeyNumGroups(keyboard.get(), keyCode) > 0 &&
-                XkbKeyGroupWidth(keyboard.get(), keyCode, 0) > 0) {
-                keysym = XkbKeySymEntry(keyboard.get(), keyCode, 0, 0);
-            }
-            XKeyInfo& info = keys[code];
-            info.fnKey = keysym == XKB_KEY_XF86Fn;
-            info.capsLockKey = keysym == XK_Caps_Lock;
-            info.macKey = macKeyOf(code, keysym);
-            info.labels = labelsOf(keyboard.get(), keyCode);
-            modmap[code] = keyboard->map->modmap ? keyboard->map->modmap[code] : 0;
-            levelZero[code] = keysym;
-        }
-    }
-    masks_ = modifierMasksFrom([&](unsigned keysym) {
-        unsigned bits = 0;
-        for (unsigned code = 0; code < kXKeyCodeCount; ++code) {
-            if (levelZero[code] == keysym) bits |= modmap[code];
-        }
-        return bits;
-    });
-    tracker_.setKeys(keys, masks_);
-    reportCapsLockKey(std::any_of(keys.begin(), keys.end(),
-                                  [](const XKeyInfo& info) { return info.capsLockKey; }));
+// After each reading of the keymap: one line when a keymap without a Caps_Lock key comes in (at
+// start, or replacing one with it), and the grabs for the new tables.
+void X11Intake::keymapRead() {
+    const bool present = watcher_.hasCapsLockKey();
+    if (!present && capsLockKeyPresent_.value_or(true)) report(kNoCapsLockKey);
+    capsLockKeyPresent_ = present;
     grabKeys();
 }
 
-// Keys held when the listener starts count as down, as the macOS tap sees their flags: fn held
-// then is fn held. Asked for after the raw events were selected, so that no release is missed;
-// a press in between counts as a repeat.
-void X11Intake::readKeysDown() {
-    std::array<char, 32> bits{};
-    XQueryKeymap(watcher_.get(), bits.data());
-    std::array<bool, kXKeyCodeCount> down{};
-    for (unsigned code = 0; code < kXKeyCodeCount; ++code)
-        down[code] = (static_cast<unsigned char>(bits[code / 8]) >> (code % 8)) & 1;
-    tracker_.setKeysDown(down);
-}
-
-// One line when a keymap without a Caps_Lock key comes in (at start, or replacing one with it).
-void X11Intake::reportCapsLockKey(bool present) {
-    if (!present && capsLockKeyPresent_.value_or(true)) report(kNoCapsLockKey);
-    capsLockKeyPresent_ = present;
-}
-
 void X11Intake::grabKeys() {
-    const std::vector<GrabRequest> plan = grabPlan(state_.bindings, state_.recording, masks_);
-    if (std::optional<std::string> line = grabs_.replace(keyGrabsFor(plan, tracker_, masks_)))
+    const XModifierMasks& masks = watcher_.masks();
+    const std::vector<GrabRequest> plan = grabPlan(state_.bindings, state_.recording, masks);
+    if (std::optional<std::string> line = grabs_.replace(keyGrabsFor(plan, tracker_, masks)))
         report(std::move(*line));
 }
 
@@ -281,7 +181,7 @@ void X11Intake::announceReady() {
 // press together, so one round trip on the grabber brings in the press of a line's key.
 void X11Intake::handleEvents() {
     lines_.hold();
-    drainWatcher();
+    watcher_.drain();
     if (lines_.holdsLines()) XSync(grabber_.get(), False);
     drainGrabber();
     if (const std::optional<unsigned> key = focusGrab_.key(); key && !tracker_.isDown(*key)) {
@@ -298,7 +198,7 @@ void X11Intake::handleEvents() {
 // lines, its reader has gone, SIGTERM comes, refused grabs are to be asked for again, or the
 // wait for a Caps Lock release after SIGTERM is over; with every grab held, no timer runs.
 void X11Intake::waitForEvents() {
-    Display* watcher = watcher_.get();
+    Display* watcher = watcher_.display();
     Display* grabber = grabber_.get();
     if (XPending(watcher) > 0 || XPending(grabber) > 0) return;
     if (tracker_.hasPending()) {
@@ -343,21 +243,11 @@ void X11Intake::endWhenTerminated() {
     const auto now = std::chrono::steady_clock::now();
     if (!endBy_) endBy_ = now + kCapsReleaseWaitAfterTerm;
     // Everything the server sent before now is seen, a release included.
-    XSync(watcher_.get(), False);
-    drainWatcher();
+    watcher_.catchUp();
     tracker_.flushPending();
     if (awaitsCapsLockRelease() && now < *endBy_) return;
     XSync(grabber_.get(), False);
     TerminationRequest::endBySignal();
-}
-
-void X11Intake::drainWatcher() {
-    Display* display = watcher_.get();
-    while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-        handleWatched(event);
-    }
 }
 
 void X11Intake::drainGrabber() {
@@ -370,54 +260,11 @@ void X11Intake::drainGrabber() {
     }
 }
 
-void X11Intake::handleWatched(XEvent& event) {
-    if (event.type == GenericEvent && event.xcookie.extension == xiOpcode_) {
-        handleRaw(event.xcookie);
-        return;
-    }
-    if (event.type == xkbEventBase_) {
-        handleXkb(reinterpret_cast<const XkbEvent&>(event));
-        return;
-    }
-    tracker_.flushPending();
-    if (event.type == MappingNotify) {
-        XRefreshKeyboardMapping(&event.xmapping);
-        if (event.xmapping.request != MappingPointer) readKeyboard();
-    }
-}
-
-void X11Intake::handleRaw(XGenericEventCookie& cookie) {
-    if (!XGetEventData(watcher_.get(), &cookie)) return;
-    if (cookie.evtype == XI_RawKeyPress || cookie.evtype == XI_RawKeyRelease) {
-        const auto* raw = static_cast<const XIRawEvent*>(cookie.data);
-        tracker_.rawKey(static_cast<unsigned>(raw->detail), cookie.evtype == XI_RawKeyPress);
-    }
-    XFreeEventData(watcher_.get(), &cookie);
-}
-
-void X11Intake::handleXkb(const XkbEvent& event) {
-    switch (event.any.xkb_type) {
-    case XkbStateNotify:
-        tracker_.stateNotify(event.state.keycode, event.state.event_type == KeyPress,
-                             XkbModifiers{event.state.mods, event.state.locked_mods,
-                                          static_cast<unsigned>(event.state.group)});
-        break;
-    case XkbMapNotify:
-    case XkbNewKeyboardNotify:
-        tracker_.flushPending();
-        readKeyboard();
-        break;
-    default:
-        break;
-    }
-}
-
 // A press of a grabbed key; the keyboard stays frozen until it is answered. The server sent
 // the key's raw event (and, for a modifier, its state notification) to the watcher before
 // this press, so one round trip on the watcher brings them in.
 void X11Intake::answerGrabbedPress(const XKeyEvent& event) {
-    XSync(watcher_.get(), False);
-    drainWatcher();
+    watcher_.catchUp();
     tracker_.flushPending();
     const unsigned code = event.keycode;
     bool drop = false;
