@@ -1,123 +1,211 @@
-// The install procedure against fake operations at its edges: the staging folder that only one
-// run can make, a target replaced by another run before the claim, the copy program's own error
-// line, names with no room for the previous copy.
-#include "fakes.h"
-#include "update_assistant.h"
+// The install procedure on a fake file system at its edges: every refusal before the copy (the
+// host that stays, a missing bundle, leftovers, the staging folder that only one run can make, a
+// target replaced by another run, names with no room), targets that hold the user's folders,
+// and the copy program's own error line.
+#include "arguments.h"
+#include "install_run.h"
 
-#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
 
-const std::string target = "/apps/Orlavo.app";
-const std::string source = "/dl/Orlavo.app";
-const std::string logPath = "/logs/update.log";
-const std::string staging = target + ".update-new";
-const std::string previous = target + ".update-previous-1700000000";
-const std::string needsRecovery = "write " + logPath + " A previous update needs recovery.\n";
-const std::string copyFailed =
-    "write " + logPath +
-    " Update failed: The operation couldn\u2019t be completed. (OrlavoUpdater error 1.)";
+using namespace install_run;
 
-class InstallEdge : public ::testing::Test {
-  protected:
-    Events events;
-    FakeOperations operations{events};
-    FakeMainLoop mainLoop{events};
+const std::string needsRecovery = "A previous update needs recovery.";
+const std::string bundleMissing = "Verified update bundle is missing.";
 
-    void SetUp() override { operations.paths = {source + "/Contents"}; }
-
-    void launch() {
-        UpdateAssistant assistant({"update-assistant", target, source, "0", logPath}, "/wd",
-                                  std::make_unique<FakeCard>(events),
-                                  {operations, mainLoop, {"/stub/copy", {"--"}, "/stub/open"}});
-        assistant.applicationDidFinishLaunching();
-    }
-    // The events from the first that starts with the prefix up to the log line.
-    Events from(const std::string& prefix) const {
-        auto first = std::find_if(events.begin(), events.end(),
-                                  [&](const std::string& e) { return e.starts_with(prefix); });
-        auto log = std::find_if(first, events.end(),
-                                [](const std::string& e) { return e.starts_with("write "); });
-        return Events(first, log == events.end() ? log : log + 1);
-    }
-    bool any(const std::string& prefix) const {
-        return std::any_of(events.begin(), events.end(),
-                           [&](const std::string& e) { return e.starts_with(prefix); });
-    }
-};
-
-// Another run made the staging folder between the test for leftovers and this run's claim.
-TEST_F(InstallEdge, StagingFolderMadeByAnotherRunNeedsRecoveryAndNothingIsRemoved) {
-    operations.creations = {{Creation::Outcome::exists, {}}};
-    launch();
-    EXPECT_EQ(from("create"), (Events{"create " + staging, needsRecovery}));
-    EXPECT_FALSE(any("run") || any("remove"));
-}
-
-// Another run finished its copy and named it ready before this run's claim: this run's own
-// empty folder is removed again, nothing else.
-TEST_F(InstallEdge, ReadyCopyOfAnotherRunFoundAfterTheClaimNeedsRecovery) {
-    operations.entriesOnCreate = {target + ".update-ready-99"};
-    launch();
-    EXPECT_EQ(from("create"),
-              (Events{"create " + staging, "entry " + previous,
-                      "entries " + target + ".update-ready-", "remove " + staging, needsRecovery}));
-    EXPECT_FALSE(any("run"));
-}
-
-// Another run swapped its version in before this run's claim, in an earlier second, so that no
-// ready or previous name of this run is there to tell: the target's device and inode differ from
-// those found at start, and this run's own empty folder is removed again.
-struct ReplacedTargetCase {
+struct Refusal {
     const char* name;
-    std::optional<DeviceAndInode> atClaim;
+    std::function<void(FakeOperations&)> arrange;
+    std::string log; // the line without its line feed
+    Names beside;    // what stands beside the target afterwards
+    std::string parentID = "0";
 };
-void PrintTo(const ReplacedTargetCase& c, std::ostream* out) {
+void PrintTo(const Refusal& c, std::ostream* out) {
     *out << c.name;
 }
 
-class ReplacedTarget : public InstallEdge,
-                       public ::testing::WithParamInterface<ReplacedTargetCase> {};
+class InstallRefusal : public InstallRun, public ::testing::WithParamInterface<Refusal> {};
 
-TEST_P(ReplacedTarget, NeedsRecoveryAndTheStagingFolderIsRemoved) {
-    operations.places = {DeviceAndInode{1, 4242}, GetParam().atClaim};
-    launch();
-    EXPECT_EQ(
-        from("create"),
-        (Events{"create " + staging, "entry " + previous, "entries " + target + ".update-ready-",
-                "device and inode " + target, "remove " + staging, needsRecovery}));
-    EXPECT_FALSE(any("run"));
+TEST_P(InstallRefusal, CopiesNothingAndSaysWhy) {
+    const Refusal& c = GetParam();
+    c.arrange(operations);
+    launch(c.parentID);
+    EXPECT_EQ(logLine(), c.log + "\n");
+    EXPECT_EQ(beside(), c.beside);
+    EXPECT_FALSE(copyStarted());
+    EXPECT_TRUE(operations.opened.empty());
+    EXPECT_EQ(screen.texts, (std::vector<Screen::Texts>{failedTexts}));
+    EXPECT_EQ(screen.terminations, (std::vector<double>{6.0}));
 }
+
+const auto withoutContents = [](FakeOperations& o) { o.erase(source + "/Contents"); };
+// Another run's doing at the moment this run claims the staging folder.
+const auto atTheClaim = [](std::function<void(FakeOperations&)> other) {
+    return [other](FakeOperations& o) { o.onCreate = other; };
+};
+const auto replaceTarget = [](FakeOperations& o) {
+    o.erase(target);
+    o.bundle(target, "v3");
+};
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, ReplacedTarget,
-    ::testing::Values(ReplacedTargetCase{"AnotherInode", DeviceAndInode{1, 4243}},
-                      ReplacedTargetCase{"AnotherDevice", DeviceAndInode{2, 4242}},
-                      ReplacedTargetCase{"GoneAtTheClaim", std::nullopt}),
-    [](const ::testing::TestParamInfo<ReplacedTargetCase>& info) {
-        return std::string(info.param.name);
-    });
+    Table, InstallRefusal,
+    ::testing::Values(
+        // Waiting comes first: a host that stays wins over a missing bundle.
+        Refusal{"HostThatStays",
+                [](FakeOperations& o) {
+                    o.aliveProbes = -1;
+                    o.erase(source + "/Contents");
+                },
+                "Orlavo did not quit; update cancelled.", untouched, "4242"},
+        Refusal{"BundleWithoutContents", withoutContents, bundleMissing, untouched},
+        // The source test comes before the leftover test.
+        Refusal{"MissingBundleAndALeftover",
+                [](FakeOperations& o) {
+                    o.erase(source + "/Contents");
+                    o.folder(staging);
+                },
+                bundleMissing,
+                {{"Orlavo.app", "v1"}, {"Orlavo.app.update-new", "(empty)"}}},
+        Refusal{"SourceIsADanglingLink",
+                [](FakeOperations& o) {
+                    o.erase(source);
+                    o.link(source, "/nowhere/Orlavo.app");
+                },
+                bundleMissing, untouched},
+        Refusal{"StagingLeftover",
+                [](FakeOperations& o) { o.bundle(staging, "v2"); },
+                needsRecovery,
+                {{"Orlavo.app", "v1"}, {"Orlavo.app.update-new", "v2"}}},
+        // Names are tested without following links: the copy never writes through one.
+        Refusal{"StagingLeftoverAsADanglingLink",
+                [](FakeOperations& o) { o.link(staging, "/nowhere"); },
+                needsRecovery,
+                {{"Orlavo.app", "v1"}, {"Orlavo.app.update-new", "-> /nowhere"}}},
+        Refusal{"PreviousCopyOfThisSecond",
+                [](FakeOperations& o) { o.bundle(previous, "v0"); },
+                needsRecovery,
+                {{"Orlavo.app", "v1"}, {"Orlavo.app.update-previous-1700000000", "v0"}}},
+        Refusal{"ReadyCopyOfAnyIdentity",
+                [](FakeOperations& o) { o.bundle(target + ".update-ready-12345", "v2"); },
+                needsRecovery,
+                {{"Orlavo.app", "v1"}, {"Orlavo.app.update-ready-12345", "v2"}}},
+        // Another run made the staging folder after the leftover test: it stays theirs.
+        Refusal{"StagingFolderMadeByAnotherRun",
+                atTheClaim([](FakeOperations& o) { o.folder(staging); }),
+                needsRecovery,
+                {{"Orlavo.app", "v1"}, {"Orlavo.app.update-new", "(empty)"}}},
+        // Another run named its copy ready just before this run's claim: this run's own empty
+        // folder is removed again, nothing else.
+        Refusal{"ReadyCopyOfAnotherRunAtTheClaim",
+                atTheClaim([](FakeOperations& o) { o.bundle(target + ".update-ready-99", "v2"); }),
+                needsRecovery,
+                {{"Orlavo.app", "v1"}, {"Orlavo.app.update-ready-99", "v2"}}},
+        // Another run swapped its version in, in an earlier second, so no name of this run's
+        // tells: the target's device and inode differ from those found at start.
+        Refusal{"TargetReplacedAtTheClaim",
+                atTheClaim(replaceTarget),
+                needsRecovery,
+                {{"Orlavo.app", "v3"}}},
+        Refusal{"TargetOnAnotherDeviceAtTheClaim",
+                atTheClaim([](FakeOperations& o) { o.tree.at(target).place.device = 2; }),
+                needsRecovery, untouched},
+        Refusal{"TargetGoneAtTheClaim",
+                atTheClaim([](FakeOperations& o) { o.erase(target); }),
+                needsRecovery,
+                {}},
+        // The target's place is taken before the wait, however long the host takes.
+        Refusal{"TargetReplacedWhileWaiting",
+                [](FakeOperations& o) {
+                    o.aliveProbes = 3;
+                    o.onProbe = [](FakeOperations& at) {
+                        if (at.probes == 2) replaceTarget(at);
+                    };
+                },
+                needsRecovery,
+                {{"Orlavo.app", "v3"}},
+                "4242"},
+        Refusal{"StagingFolderThatCannotBeMade",
+                [](FakeOperations& o) { o.createFault = "Permission denied"; },
+                "Update failed: Could not create " + q(staging) + ": Permission denied", untouched},
+        // "Orlavo.app" is 10 bytes and its previous copy's name 37: a folder allowing 36.
+        Refusal{"NameWithNoRoomForThePreviousCopy", [](FakeOperations& o) { o.nameLimit = 36; },
+                "Update failed: Refusing to replace " + q(target) +
+                    ": its name is too long for the names placed beside it (10 bytes, at most 9 "
+                    "here).",
+                untouched}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
-// A target missing at start has nothing to compare with: whatever stands there at the claim,
-// the update goes ahead as before.
-TEST_F(InstallEdge, TargetMissingAtStartIsNotComparedAtTheClaim) {
-    operations.places = {std::nullopt, DeviceAndInode{1, 4243}};
-    launch();
-    EXPECT_EQ(std::count(events.begin(), events.end(), "device and inode " + target), 1);
-    EXPECT_TRUE(events.at(events.size() - 3).starts_with("write " + logPath + " Update installed"));
+struct TargetCase {
+    const char* name;
+    std::string target; // the argument as given
+    std::string workingDirectory;
+    std::string refusal; // "" when the update goes ahead
+    std::function<void(FakeOperations&)> arrange = [](FakeOperations&) {};
+};
+void PrintTo(const TargetCase& c, std::ostream* out) {
+    *out << c.name;
 }
 
-TEST_F(InstallEdge, StagingFolderThatCannotBeMadeIsAFailureWithItsReason) {
-    operations.creations = {{Creation::Outcome::failed, "Permission denied"}};
-    launch();
-    EXPECT_EQ(from("create"),
-              (Events{"create " + staging, "write " + logPath +
-                                               " Update failed: Could not create "
-                                               "\u201c" +
-                                               staging + "\u201d: Permission denied\n"}));
-    EXPECT_FALSE(any("run") || any("remove"));
+class TargetRefusal : public InstallRun, public ::testing::WithParamInterface<TargetCase> {};
+
+// A target that goes ahead is made a bundle of its own first.
+TEST_P(TargetRefusal, NeverMovesAsideWhatHoldsTheUsersFolders) {
+    const TargetCase& c = GetParam();
+    c.arrange(operations);
+    const std::string path = fileURLPath(c.target, c.workingDirectory);
+    if (c.refusal.empty()) operations.bundle(path, "v1");
+    const auto before = operations.tree;
+    launch("0", c.target, c.workingDirectory);
+    if (c.refusal.empty()) {
+        EXPECT_EQ(logLine(), "Update installed; previous app preserved at " + path +
+                                 ".update-previous-1700000000\n");
+        EXPECT_EQ(operations.summary(path), "v2");
+        return;
+    }
+    EXPECT_EQ(logLine(), "Update failed: Refusing to replace " + q(path) + ": " + c.refusal + "\n");
+    EXPECT_FALSE(copyStarted());
+    auto expected = before; // all but the log as it was
+    expected.erase(logPath);
+    operations.erase(logPath);
+    EXPECT_EQ(operations.tree, expected);
 }
+
+const std::string workingDirectory = "it is the working directory.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TargetRefusal,
+    ::testing::Values(TargetCase{"Empty", "", "/wd", workingDirectory},
+                      TargetCase{"Dot", ".", "/wd", workingDirectory},
+                      TargetCase{"DotSlash", "./", "/wd", workingDirectory},
+                      TargetCase{"Root", "/", "/wd", "it is the root folder."},
+                      TargetCase{"RootByDotDot", "../..", "/wd/a", "it is the root folder."},
+                      TargetCase{"Parent", "..", "/wd/a", "it holds the working directory."},
+                      TargetCase{"Home", "/home/user", "/wd", "it is the home folder."},
+                      TargetCase{"HomeWithDot", "/home/user/.", "/wd", "it is the home folder."},
+                      TargetCase{"HomeParent", "/home", "/wd", "it holds the home folder."},
+                      // A link that leads to the home folder is refused as the home folder itself.
+                      TargetCase{"LinkToHome", target, "/wd", "it is the home folder.",
+                                 [](FakeOperations& o) {
+                                     o.erase(target);
+                                     o.link(target, "/home/user");
+                                 }},
+                      TargetCase{"WorkingDirectoryThroughALink", "/data/wd", "/wd",
+                                 workingDirectory,
+                                 [](FakeOperations& o) {
+                                     o.erase("/wd");
+                                     o.folder("/data");
+                                     o.folder("/data/wd");
+                                     o.link("/wd", "/data/wd");
+                                 }},
+                      TargetCase{"BundleInsideHome", "/home/user/Applications/Orlavo.app", "/wd",
+                                 "",
+                                 [](FakeOperations& o) { o.folder("/home/user/Applications"); }},
+                      TargetCase{"BundleNamedLikeHome", "/home/user2", "/wd", ""},
+                      TargetCase{"BundleInTheWorkingDirectory", "Orlavo.app", "/wd", ""}),
+    [](const ::testing::TestParamInfo<TargetCase>& info) { return std::string(info.param.name); });
 
 struct ErrorLineCase {
     const char* name;
@@ -128,14 +216,12 @@ void PrintTo(const ErrorLineCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class CopyErrorLine : public InstallEdge, public ::testing::WithParamInterface<ErrorLineCase> {};
+class CopyErrorLine : public InstallRun, public ::testing::WithParamInterface<ErrorLineCase> {};
 
 TEST_P(CopyErrorLine, FollowsTheDescriptionAsOneBoundedLine) {
-    operations.runs = {{true, {}, 1, GetParam().given}};
+    operations.copyRuns = {{true, {}, 1, GetParam().given}};
     launch();
-    EXPECT_EQ(from("run /stub/copy"),
-              (Events{"run /stub/copy -- " + source + " " + staging + " (error line kept)",
-                      "remove " + staging, copyFailed + GetParam().appended + "\n"}));
+    EXPECT_EQ(logLine(), "Update failed: " + exitError(1) + GetParam().appended + "\n");
 }
 
 const std::string twoHundred(200, 'x');
@@ -157,29 +243,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ErrorLineCase>& info) {
         return std::string(info.param.name);
     });
-
-// "Orlavo.app" is 10 bytes and its previous copy's name 37: a folder allowing 36 refuses it.
-TEST_F(InstallEdge, NameWithNoRoomForThePreviousCopyIsRefusedBeforeAnythingIsMade) {
-    operations.nameLimit = 36;
-    launch();
-    EXPECT_EQ(from("name limit"),
-              (Events{"name limit /apps",
-                      "write " + logPath + " Update failed: Refusing to replace \u201c" + target +
-                          "\u201d: its name is too long for the names placed beside it (10 bytes, "
-                          "at most 9 here).\n"}));
-    EXPECT_FALSE(any("create") || any("run"));
-}
-
-TEST_F(InstallEdge, NameThatJustFitsIsUpdated) {
-    operations.nameLimit = 37;
-    launch();
-    EXPECT_TRUE(events.at(events.size() - 3).starts_with("write " + logPath + " Update installed"));
-}
-
-TEST_F(InstallEdge, UnknownNameLimitRefusesNothing) {
-    operations.nameLimit = std::nullopt;
-    launch();
-    EXPECT_TRUE(events.at(events.size() - 3).starts_with("write " + logPath + " Update installed"));
-}
 
 } // namespace
