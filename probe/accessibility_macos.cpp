@@ -1,151 +1,199 @@
-// The accessibility queries over the macOS Accessibility API, through its C functions only.
-// References handed out are CoreFoundation objects the caller owns (Copy/Create rule).
+// The accessibility questions over the macOS Accessibility API, through its C functions only.
+// The layer owns every reference it obtains (Copy/Create rule): the system-wide and focused
+// elements and the selection's value live as long as the layer, every other value as long as
+// its question; all are released when the layer is destroyed, before the record is written.
 
 #include "accessibility.h"
 #include "utf.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
 
-CFTypeRef asObject(AxRef ref) {
-    return reinterpret_cast<CFTypeRef>(ref);
-}
-AxRef asRef(CFTypeRef object) {
-    return reinterpret_cast<AxRef>(object);
-}
-
-bool isElement(AxRef ref) {
-    return ref != kNullRef && CFGetTypeID(asObject(ref)) == AXUIElementGetTypeID();
-}
-
-bool isValue(AxRef ref) {
-    return ref != kNullRef && CFGetTypeID(asObject(ref)) == AXValueGetTypeID();
-}
-
-AXUIElementRef asElement(AxRef ref) {
-    return static_cast<AXUIElementRef>(asObject(ref));
-}
-AXValueRef asValue(AxRef ref) {
-    return static_cast<AXValueRef>(asObject(ref));
-}
-
-// An attribute name as a CFString, released when the call is over.
-class AttributeName {
+// One owned CoreFoundation reference, released once.
+class CfHeld {
   public:
-    explicit AttributeName(std::string_view name)
-        : string_(CFStringCreateWithBytes(
-              kCFAllocatorDefault, reinterpret_cast<const UInt8*>(name.data()),
-              static_cast<CFIndex>(name.size()), kCFStringEncodingUTF8, false)) {}
-    AttributeName(const AttributeName&) = delete;
-    AttributeName& operator=(const AttributeName&) = delete;
-    ~AttributeName() {
-        if (string_) CFRelease(string_);
+    CfHeld() = default;
+    explicit CfHeld(CFTypeRef object) : object_(object) {}
+    CfHeld(CfHeld&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    CfHeld& operator=(CfHeld&& other) noexcept {
+        std::swap(object_, other.object_);
+        return *this;
     }
-    CFStringRef get() const { return string_; }
+    CfHeld(const CfHeld&) = delete;
+    CfHeld& operator=(const CfHeld&) = delete;
+    ~CfHeld() {
+        if (object_) CFRelease(object_);
+    }
+    CFTypeRef get() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
 
   private:
-    CFStringRef string_;
+    CFTypeRef object_ = nullptr;
 };
 
+// A copied attribute: absent when the call failed; the value may be null.
+using Copied = std::optional<CfHeld>;
+
+bool isElement(CFTypeRef object) {
+    return object && CFGetTypeID(object) == AXUIElementGetTypeID();
+}
+
+bool isValue(CFTypeRef object) {
+    return object && CFGetTypeID(object) == AXValueGetTypeID();
+}
+
 // Status 0 with the value (possibly null) in the slot is success; anything else is failure.
-std::optional<AxRef> copied(AXError status, CFTypeRef value) {
+Copied copied(AXError status, CFTypeRef value) {
     if (status != kAXErrorSuccess) {
         if (value) CFRelease(value);
         return std::nullopt;
     }
-    return asRef(value);
+    return CfHeld(value);
 }
 
-// AXValueGetValue into a zero-initialised buffer; absent when the value holds another type.
+// Value decoders: AXValueGetValue into a zero-initialised buffer, absent when the value holds
+// another type. `value` must already be known to be an accessibility value.
 template <class T>
-std::optional<T> extract(AxRef ref, AXValueType type) {
-    if (!isValue(ref)) return std::nullopt;
+std::optional<T> extract(CFTypeRef value, AXValueType type) {
     T buffer{};
-    if (!AXValueGetValue(asValue(ref), type, &buffer)) return std::nullopt;
+    if (!AXValueGetValue(static_cast<AXValueRef>(value), type, &buffer)) return std::nullopt;
     return buffer;
+}
+
+// The CGRect accessors read a rectangle with negative extents in its normalised form.
+std::optional<AxRect> rectFrom(CFTypeRef value) {
+    auto rect = extract<CGRect>(value, kAXValueTypeCGRect);
+    if (!rect) return std::nullopt;
+    return AxRect{CGRectGetMinX(*rect), CGRectGetMinY(*rect), CGRectGetWidth(*rect),
+                  CGRectGetHeight(*rect)};
+}
+
+std::optional<AxPoint> pointFrom(CFTypeRef value) {
+    auto point = extract<CGPoint>(value, kAXValueTypeCGPoint);
+    if (!point) return std::nullopt;
+    return AxPoint{point->x, point->y};
+}
+
+std::optional<AxSize> sizeFrom(CFTypeRef value) {
+    auto size = extract<CGSize>(value, kAXValueTypeCGSize);
+    if (!size) return std::nullopt;
+    return AxSize{size->width, size->height};
+}
+
+// A range only from an accessibility value of the range type whose extraction succeeds.
+std::optional<AxRange> rangeFrom(CFTypeRef value) {
+    if (!isValue(value) || AXValueGetType(static_cast<AXValueRef>(value)) != kAXValueTypeCFRange) {
+        return std::nullopt;
+    }
+    auto range = extract<CFRange>(value, kAXValueTypeCFRange);
+    if (!range) return std::nullopt;
+    return AxRange{range->location, range->length};
+}
+
+// The string's UTF-16 units as UTF-8; a lone surrogate (a cut prefix) becomes U+FFFD. Absent
+// for a value that is no string.
+std::optional<std::string> stringFrom(const Copied& value) {
+    if (!value || !value->get() || CFGetTypeID(value->get()) != CFStringGetTypeID()) {
+        return std::nullopt;
+    }
+    auto string = static_cast<CFStringRef>(value->get());
+    CFIndex length = CFStringGetLength(string);
+    std::vector<UniChar> units(static_cast<std::size_t>(length));
+    CFStringGetCharacters(string, CFRangeMake(0, length), units.data());
+    return utf8FromUtf16(std::u16string(units.begin(), units.end()));
+}
+
+// A new range value, or null when it cannot be made.
+CfHeld rangeValue(AxRange range) {
+    CFRange created =
+        CFRangeMake(static_cast<CFIndex>(range.location), static_cast<CFIndex>(range.length));
+    return CfHeld(AXValueCreate(kAXValueTypeCFRange, &created));
 }
 
 class MacAccessibility final : public Accessibility {
   public:
     // Asks the user nothing: no prompt option is passed.
-    bool isProcessTrusted() override { return AXIsProcessTrusted(); }
+    bool isTrusted() override { return AXIsProcessTrusted(); }
 
-    AxRef createSystemWide() override { return asRef(AXUIElementCreateSystemWide()); }
-
-    std::optional<AxRef> copyAttributeValue(AxRef element, std::string_view attribute) override {
-        AttributeName name(attribute);
-        if (!isElement(element) || !name.get()) return std::nullopt;
-        CFTypeRef value = nullptr;
-        AXError status = AXUIElementCopyAttributeValue(asElement(element), name.get(), &value);
-        return copied(status, value);
+    bool findFocusedElement() override {
+        systemWide_ = CfHeld(AXUIElementCreateSystemWide());
+        Copied focused = copyAttribute(systemWide_.get(), CFSTR("AXFocusedUIElement"));
+        if (!focused || !*focused) return false;
+        focused_ = std::move(*focused);
+        return true;
     }
 
-    std::optional<AxRef> copyParameterizedAttributeValue(AxRef element, std::string_view attribute,
-                                                         AxRef parameter) override {
-        AttributeName name(attribute);
-        if (!isElement(element) || !name.get() || parameter == kNullRef) return std::nullopt;
-        CFTypeRef value = nullptr;
-        AXError status = AXUIElementCopyParameterizedAttributeValue(asElement(element), name.get(),
-                                                                    asObject(parameter), &value);
-        return copied(status, value);
+    // Any value answered is kept as the selection to measure, also one that holds no range.
+    std::optional<SelectedRange> selectedRange() override {
+        Copied value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"));
+        if (!value || !*value) return std::nullopt;
+        selection_ = std::move(*value);
+        return SelectedRange{rangeFrom(selection_.get())};
     }
 
-    bool isAccessibilityValue(AxRef value) override { return isValue(value); }
-
-    int valueType(AxRef value) override {
-        return isValue(value) ? static_cast<int>(AXValueGetType(asValue(value))) : 0;
+    RangeText stringForRange(AxRange range) override {
+        CfHeld parameter = rangeValue(range);
+        if (!parameter) return {false, std::nullopt};
+        return {true, stringFrom(copyParameterized(CFSTR("AXStringForRange"), parameter.get()))};
     }
 
-    std::optional<AxPoint> pointValue(AxRef value) override {
-        auto point = extract<CGPoint>(value, kAXValueTypeCGPoint);
-        if (!point) return std::nullopt;
-        return AxPoint{point->x, point->y};
+    std::optional<std::string> selectedText() override {
+        return stringFrom(copyAttribute(focused_.get(), CFSTR("AXSelectedText")));
     }
 
-    std::optional<AxSize> sizeValue(AxRef value) override {
-        auto size = extract<CGSize>(value, kAXValueTypeCGSize);
-        if (!size) return std::nullopt;
-        return AxSize{size->width, size->height};
-    }
-
-    // The CGRect accessors read a rectangle with negative extents in its normalised form.
-    std::optional<AxRect> rectValue(AxRef value) override {
-        auto rect = extract<CGRect>(value, kAXValueTypeCGRect);
-        if (!rect) return std::nullopt;
-        return AxRect{CGRectGetMinX(*rect), CGRectGetMinY(*rect), CGRectGetWidth(*rect),
-                      CGRectGetHeight(*rect)};
-    }
-
-    std::optional<AxRange> rangeValue(AxRef value) override {
-        auto range = extract<CFRange>(value, kAXValueTypeCFRange);
-        if (!range) return std::nullopt;
-        return AxRange{range->location, range->length};
-    }
-
-    // The string's UTF-16 units as UTF-8; a lone surrogate (a cut prefix) becomes U+FFFD.
-    std::optional<std::string> stringValue(AxRef value) override {
-        if (value == kNullRef || CFGetTypeID(asObject(value)) != CFStringGetTypeID()) {
-            return std::nullopt;
+    std::optional<AxRect> boundsForRange(const MeasuredRange& range) override {
+        CfHeld made;
+        CFTypeRef parameter = selection_.get();
+        if (const AxRange* own = std::get_if<AxRange>(&range)) {
+            made = rangeValue(*own);
+            parameter = made.get();
         }
-        auto string = static_cast<CFStringRef>(asObject(value));
-        CFIndex length = CFStringGetLength(string);
-        std::vector<UniChar> units(static_cast<std::size_t>(length));
-        CFStringGetCharacters(string, CFRangeMake(0, length), units.data());
-        return utf8FromUtf16(std::u16string(units.begin(), units.end()));
+        Copied value = copyParameterized(CFSTR("AXBoundsForRange"), parameter);
+        if (!value || !isValue(value->get())) return std::nullopt;
+        return rectFrom(value->get());
     }
 
-    AxRef createRange(AxRange range) override {
-        CFRange created =
-            CFRangeMake(static_cast<CFIndex>(range.location), static_cast<CFIndex>(range.length));
-        return asRef(AXValueCreate(kAXValueTypeCFRange, &created));
+    // A point only from an accessibility value; any other answer still counts as one.
+    std::optional<ElementPosition> position() override {
+        Copied value = copyAttribute(focused_.get(), CFSTR("AXPosition"));
+        if (!value) return std::nullopt;
+        ElementPosition position;
+        if (isValue(value->get())) position.corner = pointFrom(value->get());
+        return position;
     }
 
-    void release(AxRef ref) override {
-        if (ref != kNullRef) CFRelease(asObject(ref));
+    std::optional<AxSize> size() override {
+        Copied value = copyAttribute(focused_.get(), CFSTR("AXSize"));
+        if (!value || !isValue(value->get())) return std::nullopt;
+        return sizeFrom(value->get());
     }
+
+  private:
+    static Copied copyAttribute(CFTypeRef object, CFStringRef attribute) {
+        if (!isElement(object)) return std::nullopt;
+        auto element = static_cast<AXUIElementRef>(object);
+        CFTypeRef value = nullptr;
+        AXError status = AXUIElementCopyAttributeValue(element, attribute, &value);
+        return copied(status, value);
+    }
+
+    // Asked of the focused element.
+    Copied copyParameterized(CFStringRef attribute, CFTypeRef parameter) const {
+        if (!isElement(focused_.get()) || !parameter) return std::nullopt;
+        auto element = static_cast<AXUIElementRef>(focused_.get());
+        CFTypeRef value = nullptr;
+        AXError status =
+            AXUIElementCopyParameterizedAttributeValue(element, attribute, parameter, &value);
+        return copied(status, value);
+    }
+
+    CfHeld systemWide_;
+    CfHeld focused_;
+    CfHeld selection_; // the selection's value as answered, the default bounds parameter
 };
 
 } // namespace
