@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -121,15 +124,68 @@ TEST(Texts, CaptionIsByteForByte) {
     EXPECT_EQ(card::initialTextOf(Element::bar), std::nullopt);
 }
 
-TEST(Colours, LightAndDarkSets) {
-    const card::ColourSet light{
-        {1.00, 0.98, 0.96}, {0.17, 0.14, 0.24}, {0.43, 0.40, 0.45}, {0.86, 0.83, 0.81}};
-    const card::ColourSet dark{
-        {0.11, 0.09, 0.15}, {0.97, 0.94, 0.92}, {0.76, 0.72, 0.79}, {0.29, 0.25, 0.33}};
-    EXPECT_EQ(card::colours(Appearance::light), light);
-    EXPECT_EQ(card::colours(Appearance::dark), dark);
-    EXPECT_EQ(card::textColour(dark, card::TextRole::primary), dark.primary);
-    EXPECT_EQ(card::textColour(dark, card::TextRole::secondary), dark.secondary);
+// WCAG 2's relative luminance and contrast ratio of sRGB colours.
+double luminance(card::Rgb colour) {
+    const auto linear = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.red) + 0.7152 * linear(colour.green) +
+           0.0722 * linear(colour.blue);
+}
+double contrast(card::Rgb a, card::Rgb b) {
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+class ColourSet : public testing::TestWithParam<Appearance> {};
+
+// The headline at WCAG's enhanced level (7:1), the caption and detail at its minimum for small
+// text (4.5:1), and the headline standing out more than they do.
+TEST_P(ColourSet, TextIsReadableOnTheCard) {
+    const card::ColourSet set = card::colours(GetParam());
+    EXPECT_GE(contrast(set.primary, set.card), 7.0);
+    EXPECT_GE(contrast(set.secondary, set.card), 4.5);
+    EXPECT_GT(contrast(set.primary, set.card), contrast(set.secondary, set.card));
+}
+
+// The border (also the bar's track) is seen but stays quieter than any text; the bar's segment,
+// in the secondary colour, shows on the track as a control must (3:1).
+TEST_P(ColourSet, BorderIsFaintAndTheBarSegmentShowsOnItsTrack) {
+    const card::ColourSet set = card::colours(GetParam());
+    EXPECT_GT(contrast(set.border, set.card), 1.2);
+    EXPECT_LT(contrast(set.border, set.card), contrast(set.secondary, set.card));
+    EXPECT_GE(contrast(set.secondary, set.border), 3.0);
+}
+
+TEST_P(ColourSet, EachRoleHasAColourOfItsOwnAndTextRolesPickTheirs) {
+    const card::ColourSet set = card::colours(GetParam());
+    const card::Rgb roles[] = {set.card, set.primary, set.secondary, set.border};
+    for (std::size_t i = 0; i < std::size(roles); ++i)
+        for (std::size_t j = i + 1; j < std::size(roles); ++j)
+            EXPECT_GT(contrast(roles[i], roles[j]), 1.2) << "roles " << i << " and " << j;
+    EXPECT_EQ(card::textColour(set, card::TextRole::primary), set.primary);
+    EXPECT_EQ(card::textColour(set, card::TextRole::secondary), set.secondary);
+}
+
+INSTANTIATE_TEST_SUITE_P(Appearances, ColourSet,
+                         testing::Values(Appearance::light, Appearance::dark),
+                         [](const auto& info) {
+                             return std::string(info.param == Appearance::light ? "light" : "dark");
+                         });
+
+// Light: dark text on a light card; dark: the reverse, with no role shared between them.
+TEST(Colours, LightAndDarkAreOpposites) {
+    const card::ColourSet light = card::colours(Appearance::light);
+    const card::ColourSet dark = card::colours(Appearance::dark);
+    EXPECT_GT(luminance(light.card), 0.8);
+    EXPECT_LT(luminance(dark.card), 0.05);
+    EXPECT_LT(luminance(light.primary), luminance(light.card));
+    EXPECT_GT(luminance(dark.primary), luminance(dark.card));
+    EXPECT_NE(light.card, dark.card);
+    EXPECT_NE(light.primary, dark.primary);
+    EXPECT_NE(light.secondary, dark.secondary);
+    EXPECT_NE(light.border, dark.border);
 }
 
 struct MatchCase {
