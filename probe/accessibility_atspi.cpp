@@ -5,15 +5,15 @@
 // never converted.
 
 #include "accessibility.h"
+#include "boxes.h"
 #include "bus_glib.h"
 #include "display_x11.h"
 #include "focus_atspi.h"
+#include "names_atspi.h"
 #include "selection_read_atspi.h"
 #include "text_atspi.h"
-#include "tree_model_atspi.h"
 #include "utf.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <utility>
@@ -32,25 +32,6 @@ struct CoveredRange {
     std::int64_t charEnd = 0;
     std::string text;
 };
-
-// Where a box lies on screen: a window-relative box moved by its window's origin, then, when
-// `clip` asks, cut to the focused window, so that a part scrolled out of view or a placeholder
-// taller than the window is not given. Absent when nothing of it lies inside the window.
-std::optional<AxRect> placeOnScreen(AxRect box, const std::optional<AxRect>& window,
-                                    bool windowRelative, bool clip) {
-    if (!window) return box;
-    if (windowRelative) {
-        box.x += window->x;
-        box.y += window->y;
-    }
-    if (!clip) return box;
-    double left = std::max(box.x, window->x);
-    double top = std::max(box.y, window->y);
-    double right = std::min(box.x + box.width, window->x + window->width);
-    double bottom = std::min(box.y + box.height, window->y + window->height);
-    if (right < left || bottom < top) return std::nullopt;
-    return AxRect{left, top, right - left, bottom - top};
-}
 
 class AtspiAccessibility final : public Accessibility {
   public:
@@ -86,9 +67,10 @@ std::optional<std::string> accessibilityBusAddress(const std::string& session,
                                                    const Deadline& deadline) {
     GObjectPtr<GDBusConnection> bus = connectToBus(session, deadline);
     // The session may start its accessibility bus on demand; that is the session's own service.
-    VariantPtr reply =
-        callMethod(bus.get(), {"org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"},
-                   nullptr, "(s)", deadline, INT_MAX, true);
+    VariantPtr reply = callMethod(
+        bus.get(),
+        {atspi::kLauncherBus, atspi::kLauncherPath, atspi::kLauncherInterface, "GetAddress"},
+        nullptr, "(s)", deadline, INT_MAX, true);
     if (!reply) return std::nullopt;
     const gchar* address = nullptr;
     g_variant_get(reply.get(), "(&s)", &address);
@@ -231,11 +213,12 @@ VariantPtr AtspiAccessibility::componentCall(const char* method, GVariant* argum
         if (arguments) g_variant_unref(g_variant_ref_sink(arguments));
         return nullptr;
     }
-    return text().call(*element_, kComponentInterface, method, arguments, "(ii)");
+    return text().call(*element_, atspi::kComponentInterface, method, arguments, "(ii)");
 }
 
 std::optional<ElementPosition> AtspiAccessibility::position() {
-    VariantPtr reply = componentCall("GetPosition", g_variant_new("(u)", kScreenCoordinates));
+    VariantPtr reply =
+        componentCall("GetPosition", g_variant_new("(u)", atspi::kScreenCoordinates));
     if (!reply) return std::nullopt;
     gint32 x = 0, y = 0;
     g_variant_get(reply.get(), "(ii)", &x, &y);

@@ -1,5 +1,8 @@
 #include "focus_atspi.h"
 
+#include "focus_choice.h"
+#include "names_atspi.h"
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -15,14 +18,13 @@ constexpr int kSearchCallCapMs = 250;
 constexpr std::size_t kWalkLimit = 3000;
 constexpr int kDepthLimit = 64;
 
-const char* const kAccessible = "org.a11y.atspi.Accessible";
-const char* const kRootPath = "/org/a11y/atspi/accessible/root";
-
 using Objects = std::vector<AtspiObject>;
 
 PendingCall accessibleCall(const AtspiObject& object, const char* method, GVariant* arguments,
                            const char* replyType) {
-    return {{object.bus.c_str(), object.path.c_str(), kAccessible, method}, arguments, replyType};
+    return {{object.bus.c_str(), object.path.c_str(), atspi::kAccessibleInterface, method},
+            arguments,
+            replyType};
 }
 
 Objects objectsIn(GVariant* reply) {
@@ -61,7 +63,7 @@ bool namesText(GVariant* names) {
     const gchar* name = nullptr;
     bool found = false;
     while (g_variant_iter_next(&iter, "&s", &name))
-        found = found || std::string_view(name) == "org.a11y.atspi.Text";
+        found = found || std::string_view(name) == atspi::kTextInterface;
     return found;
 }
 
@@ -105,7 +107,7 @@ std::vector<std::optional<std::uint32_t>> pidsOf(GDBusConnection* bus, const Obj
                                                  const Deadline& deadline) {
     std::vector<PendingCall> calls;
     for (const AtspiObject& app : apps) {
-        calls.push_back({{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        calls.push_back({{atspi::kDBusBus, atspi::kDBusPath, atspi::kDBusInterface,
                           "GetConnectionUnixProcessID"},
                          g_variant_new("(s)", app.bus.c_str()),
                          "(u)"});
@@ -146,7 +148,7 @@ std::vector<FrameFacts> framesOf(GDBusConnection* bus, const Objects& apps,
         facts[app].frames = children[app];
         for (const AtspiObject& frame : children[app]) {
             const auto& state = states[next++];
-            if (!facts[app].active && state && hasState(*state, kStateActive)) {
+            if (!facts[app].active && state && hasState(*state, atspi::kStateActive)) {
                 facts[app].active = frame;
             }
         }
@@ -157,7 +159,7 @@ std::vector<FrameFacts> framesOf(GDBusConnection* bus, const Objects& apps,
 GVariant* focusedRule() {
     GVariantBuilder states;
     g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
-    g_variant_builder_add(&states, "i", gint32{1} << kStateFocused);
+    g_variant_builder_add(&states, "i", gint32{1} << atspi::kStateFocused);
     g_variant_builder_add(&states, "i", gint32{0});
     GVariantBuilder attributes;
     g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
@@ -176,7 +178,7 @@ GVariant* focusedRule() {
 std::optional<Objects> matchFocused(GDBusConnection* bus, const AtspiObject& root,
                                     const Deadline& deadline) {
     VariantPtr reply = callMethod(
-        bus, {root.bus.c_str(), root.path.c_str(), "org.a11y.atspi.Collection", "GetMatches"},
+        bus, {root.bus.c_str(), root.path.c_str(), atspi::kCollectionInterface, "GetMatches"},
         focusedRule(), "(a(so))", deadline);
     if (!reply) return std::nullopt;
     return objectsIn(reply.get());
@@ -184,7 +186,7 @@ std::optional<Objects> matchFocused(GDBusConnection* bus, const AtspiObject& roo
 
 bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
     for (const auto& state : states) {
-        if (state && hasState(*state, kStateActive)) return true;
+        if (state && hasState(*state, atspi::kStateActive)) return true;
     }
     return false;
 }
@@ -210,9 +212,9 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool 
     LevelFacts facts;
     for (std::size_t i = 0; i < level.size(); ++i) {
         const auto& state = states[i];
-        if (!state || hasState(*state, kStateDefunct)) continue;
-        if (onlyActive && !hasState(*state, kStateActive)) continue;
-        if (hasState(*state, kStateFocused)) {
+        if (!state || hasState(*state, atspi::kStateDefunct)) continue;
+        if (onlyActive && !hasState(*state, atspi::kStateActive)) continue;
+        if (hasState(*state, atspi::kStateFocused)) {
             facts.focused.push_back({level[i], depth, false});
             calls.push_back(accessibleCall(level[i], "GetInterfaces", nullptr, "(as)"));
         }
@@ -246,7 +248,7 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
         if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
         visited += level.size();
         LevelFacts facts =
-            askLevel(bus, level, depth, depth == 1 && root.path == kRootPath, deadline);
+            askLevel(bus, level, depth, depth == 1 && root.path == atspi::kRootPath, deadline);
         found.insert(found.end(), facts.focused.begin(), facts.focused.end());
         bool textFound = false;
         for (const FocusCandidate& candidate : facts.focused)
@@ -290,9 +292,9 @@ std::optional<CachedObject> cachedObjectIn(GVariant* item) {
 // `root` in it: the tree is walked then.
 std::optional<std::vector<FocusCandidate>>
 focusedFromCache(GDBusConnection* bus, const AtspiObject& root, const Deadline& deadline) {
-    VariantPtr reply = callMethod(
-        bus, {root.bus.c_str(), "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"},
-        nullptr, nullptr, deadline, kSearchCallCapMs);
+    VariantPtr reply =
+        callMethod(bus, {root.bus.c_str(), atspi::kCachePath, atspi::kCacheInterface, "GetItems"},
+                   nullptr, nullptr, deadline, kSearchCallCapMs);
     if (!reply || !g_str_has_prefix(g_variant_get_type_string(reply.get()), "(a(")) {
         return std::nullopt;
     }
@@ -362,10 +364,11 @@ AtspiObject searchRoot(const AtspiObject& app, const FrameFacts& frames) {
 
 FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline,
                               std::optional<std::uint32_t> activeWindowPid) {
-    const AtspiObject registry{"org.a11y.atspi.Registry", kRootPath};
-    VariantPtr listed =
-        callMethod(bus, {registry.bus.c_str(), registry.path.c_str(), kAccessible, "GetChildren"},
-                   nullptr, "(a(so))", deadline, kSearchCallCapMs);
+    const AtspiObject registry{atspi::kRegistryBus, atspi::kRootPath};
+    VariantPtr listed = callMethod(
+        bus,
+        {registry.bus.c_str(), registry.path.c_str(), atspi::kAccessibleInterface, "GetChildren"},
+        nullptr, "(a(so))", deadline, kSearchCallCapMs);
     if (!listed) return {};
     FocusSearch search{true, std::nullopt};
     Objects apps = objectsIn(listed.get());

@@ -2,7 +2,7 @@
 // Finds the focused accessible object on the accessibility bus.
 
 #include "bus_glib.h"
-#include "tree_model_atspi.h"
+#include "object_model.h"
 
 #include <cstdint>
 #include <optional>

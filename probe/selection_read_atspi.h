@@ -5,7 +5,7 @@
 
 #include "accessibility.h"
 #include "bus_glib.h"
-#include "tree_model_atspi.h"
+#include "object_model.h"
 
 #include <cstdint>
 #include <optional>

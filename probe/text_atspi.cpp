@@ -1,8 +1,10 @@
 #include "text_atspi.h"
 
+#include "boxes.h"
+#include "names_atspi.h"
+
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -12,13 +14,9 @@ std::optional<AtspiObject> objectIn(const VariantPtr& reply) {
     const gchar* name = nullptr;
     const gchar* path = nullptr;
     g_variant_get(reply.get(), "((&s&o))", &name, &path);
-    if (std::string_view(path) == "/org/a11y/atspi/null") return std::nullopt;
+    if (std::string_view(path) == atspi::kNullPath) return std::nullopt;
     return AtspiObject{name, path};
 }
-
-constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
-
-constexpr const char* kApplication = "org.a11y.atspi.Application";
 
 // The string inside a Properties.Get reply, or "".
 std::string propertyString(GVariant* reply) {
@@ -36,10 +34,6 @@ bool isGtk4(GVariant* name, GVariant* version) {
            g_str_has_prefix(propertyString(version).c_str(), "4.");
 }
 
-} // namespace
-
-namespace {
-
 // Ranges of more characters are measured by their ends: a toolkit that measures a range
 // character by character (GTK 3, about 36 us each) would spend most of the run's budget on
 // a long selection.
@@ -55,19 +49,20 @@ std::vector<PendingCall> boxCalls(const AtspiObject& object, std::int64_t start,
     const char* name = object.bus.c_str();
     const char* path = object.path.c_str();
     if (!measuredByEnds(start, end)) {
-        return {{{name, path, kTextInterface, "GetRangeExtents"},
+        return {{{name, path, atspi::kTextInterface, "GetRangeExtents"},
                  extentsArguments(start, end),
                  "(iiii)"}};
     }
     auto character = [&](std::int64_t offset) {
-        return PendingCall{{name, path, kTextInterface, "GetCharacterExtents"},
-                           g_variant_new("(iu)", static_cast<gint32>(offset), kScreenCoordinates),
-                           "(iiii)"};
+        return PendingCall{
+            {name, path, atspi::kTextInterface, "GetCharacterExtents"},
+            g_variant_new("(iu)", static_cast<gint32>(offset), atspi::kScreenCoordinates),
+            "(iiii)"};
     };
     return {character(start),
             character(end - 1),
-            {{name, path, kComponentInterface, "GetExtents"},
-             g_variant_new("(u)", kScreenCoordinates),
+            {{name, path, atspi::kComponentInterface, "GetExtents"},
+             g_variant_new("(u)", atspi::kScreenCoordinates),
              "((iiii))"}};
 }
 
@@ -89,11 +84,11 @@ std::optional<AxRect> boxIn(const std::vector<VariantPtr>& replies, std::size_t 
 std::optional<AxRect> wholeRangeBox(GDBusConnection* bus, const AtspiObject& object,
                                     std::int64_t start, std::int64_t end,
                                     const Deadline& deadline) {
-    return rectIn(
-        callMethod(bus,
-                   {object.bus.c_str(), object.path.c_str(), kTextInterface, "GetRangeExtents"},
-                   extentsArguments(start, end), "(iiii)", deadline)
-            .get());
+    return rectIn(callMethod(bus,
+                             {object.bus.c_str(), object.path.c_str(), atspi::kTextInterface,
+                              "GetRangeExtents"},
+                             extentsArguments(start, end), "(iiii)", deadline)
+                      .get());
 }
 
 } // namespace
@@ -118,15 +113,14 @@ std::optional<Offsets> offsetsIn(GVariant* reply) {
 
 GVariant* extentsArguments(std::int64_t start, std::int64_t end) {
     return g_variant_new("(iiu)", static_cast<gint32>(start), static_cast<gint32>(end),
-                         kScreenCoordinates);
+                         atspi::kScreenCoordinates);
 }
 
 std::optional<AxRect> rectIn(GVariant* reply) {
     if (!reply) return std::nullopt;
     gint32 x = 0, y = 0, width = 0, height = 0;
     g_variant_get(reply, "(iiii)", &x, &y, &width, &height);
-    return AxRect{double(std::min(x, x + width)), double(std::min(y, y + height)),
-                  double(std::abs(width)), double(std::abs(height))};
+    return normalisedBox(x, y, width, height);
 }
 
 // The first selection, or the caret as an empty selection when nothing is selected.
@@ -134,22 +128,22 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
                                       const Deadline& deadline) {
     const char* name = object.bus.c_str();
     const char* path = object.path.c_str();
-    std::vector<VariantPtr> replies =
-        callAll(bus,
-                {{{name, path, "org.a11y.atspi.Accessible", "GetRole"}, nullptr, "(u)"},
-                 {{name, path, kTextInterface, "GetNSelections"}, nullptr, "(i)"},
-                 {{name, path, kTextInterface, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"},
-                 {{name, path, "org.freedesktop.DBus.Properties", "Get"},
-                  g_variant_new("(ss)", kTextInterface, "CaretOffset"),
-                  "(v)"},
-                 // Get, not GetAll: kwrite (Qt 5, KDE Frameworks) crashed on GetAll.
-                 {{name, kRootPath, "org.freedesktop.DBus.Properties", "Get"},
-                  g_variant_new("(ss)", kApplication, "ToolkitName"),
-                  "(v)"},
-                 {{name, kRootPath, "org.freedesktop.DBus.Properties", "Get"},
-                  g_variant_new("(ss)", kApplication, "Version"),
-                  "(v)"}},
-                deadline);
+    std::vector<VariantPtr> replies = callAll(
+        bus,
+        {{{name, path, atspi::kAccessibleInterface, "GetRole"}, nullptr, "(u)"},
+         {{name, path, atspi::kTextInterface, "GetNSelections"}, nullptr, "(i)"},
+         {{name, path, atspi::kTextInterface, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"},
+         {{name, path, atspi::kPropertiesInterface, "Get"},
+          g_variant_new("(ss)", atspi::kTextInterface, "CaretOffset"),
+          "(v)"},
+         // Get, not GetAll: kwrite (Qt 5, KDE Frameworks) crashed on GetAll.
+         {{name, atspi::kRootPath, atspi::kPropertiesInterface, "Get"},
+          g_variant_new("(ss)", atspi::kApplicationInterface, "ToolkitName"),
+          "(v)"},
+         {{name, atspi::kRootPath, atspi::kPropertiesInterface, "Get"},
+          g_variant_new("(ss)", atspi::kApplicationInterface, "Version"),
+          "(v)"}},
+        deadline);
     SelectionOffsets read;
     read.windowRelative = isGtk4(replies[4].get(), replies[5].get());
     guint32 role = 0;
@@ -181,7 +175,7 @@ TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& objec
     const char* name = object.bus.c_str();
     const char* path = object.path.c_str();
     std::vector<PendingCall> calls{
-        {{name, path, kTextInterface, "GetText"},
+        {{name, path, atspi::kTextInterface, "GetText"},
          g_variant_new("(ii)", static_cast<gint32>(start), static_cast<gint32>(end)),
          "(s)"}};
     bool byEnds = measuredByEnds(start, end);
@@ -222,7 +216,7 @@ std::vector<std::optional<std::string>> BusText::texts(const std::vector<TextReq
             continue;
         }
         calls.push_back(
-            {{r.object.bus.c_str(), r.object.path.c_str(), kTextInterface, "GetText"},
+            {{r.object.bus.c_str(), r.object.path.c_str(), atspi::kTextInterface, "GetText"},
              g_variant_new("(ii)", static_cast<gint32>(r.start), static_cast<gint32>(r.end)),
              "(s)"});
         asked.push_back(i);
@@ -240,7 +234,7 @@ std::vector<std::optional<std::string>> BusText::texts(const std::vector<TextReq
 
 std::vector<std::optional<AtspiObject>>
 BusText::embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) {
-    const char* hypertext = "org.a11y.atspi.Hypertext";
+    const char* hypertext = atspi::kHypertextInterface;
     std::vector<std::optional<AtspiObject>> out(characters.size());
     std::vector<PendingCall> calls;
     std::vector<std::size_t> asked;
@@ -276,7 +270,7 @@ BusText::embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& cha
     }
     calls.clear();
     for (const AtspiObject& hyperlink : hyperlinks) {
-        calls.push_back({{hyperlink.bus.c_str(), hyperlink.path.c_str(), "org.a11y.atspi.Hyperlink",
+        calls.push_back({{hyperlink.bus.c_str(), hyperlink.path.c_str(), atspi::kHyperlinkInterface,
                           "GetObject"},
                          g_variant_new("(i)", 0),
                          "((so))"});
@@ -292,9 +286,9 @@ std::vector<std::optional<Offsets>> BusText::selectionsIn(const std::vector<Atsp
     for (const AtspiObject& object : objects) {
         const char* bus = object.bus.c_str();
         const char* path = object.path.c_str();
-        calls.push_back({{bus, path, kTextInterface, "GetNSelections"}, nullptr, "(i)"});
+        calls.push_back({{bus, path, atspi::kTextInterface, "GetNSelections"}, nullptr, "(i)"});
         calls.push_back(
-            {{bus, path, kTextInterface, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"});
+            {{bus, path, atspi::kTextInterface, "GetSelection"}, g_variant_new("(i)", 0), "(ii)"});
     }
     std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
     std::vector<std::optional<Offsets>> out(objects.size());
@@ -310,7 +304,7 @@ std::vector<std::uint32_t> BusText::rolesOf(const std::vector<AtspiObject>& obje
     std::vector<PendingCall> calls;
     for (const AtspiObject& object : objects) {
         calls.push_back(
-            {{object.bus.c_str(), object.path.c_str(), "org.a11y.atspi.Accessible", "GetRole"},
+            {{object.bus.c_str(), object.path.c_str(), atspi::kAccessibleInterface, "GetRole"},
              nullptr,
              "(u)"});
     }

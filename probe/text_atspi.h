@@ -4,17 +4,14 @@
 
 #include "accessibility.h"
 #include "bus_glib.h"
-#include "tree_model_atspi.h"
+#include "object_model.h"
+#include "text_assembly.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-inline constexpr guint32 kScreenCoordinates = 0;
-inline constexpr const char* kTextInterface = "org.a11y.atspi.Text";
-inline constexpr const char* kComponentInterface = "org.a11y.atspi.Component";
 
 using Offsets = std::pair<std::int64_t, std::int64_t>;
 

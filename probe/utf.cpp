@@ -132,3 +132,33 @@ std::size_t codePointCount(std::string_view bytes) {
     }
     return count;
 }
+
+std::int64_t charactersCoveringUnits(std::string_view text, std::int64_t units) {
+    std::int64_t covered = 0;
+    std::int64_t characters = 0;
+    bool afterSupplementary = false;
+    while (!text.empty() && covered < units) {
+        Decoded decoded = decodeUtf8(text);
+        text.remove_prefix(decoded.bytes);
+        bool padding = afterSupplementary && decoded.codePoint == 0xFEFF;
+        if (!padding) covered += decoded.codePoint >= 0x10000 ? 2 : 1;
+        afterSupplementary = decoded.codePoint >= 0x10000;
+        ++characters;
+    }
+    return characters;
+}
+
+std::string withoutSupplementaryPadding(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool afterSupplementary = false;
+    while (!text.empty()) {
+        Decoded decoded = decodeUtf8(text);
+        std::string_view bytes = text.substr(0, decoded.bytes);
+        text.remove_prefix(decoded.bytes);
+        bool padding = afterSupplementary && decoded.codePoint == 0xFEFF;
+        if (!padding) out += bytes;
+        afterSupplementary = decoded.codePoint >= 0x10000;
+    }
+    return out;
+}

@@ -1,5 +1,6 @@
 #pragma once
-// UTF-8 and UTF-16 conversions that never fail: every ill-formed unit becomes U+FFFD.
+// UTF-8 and UTF-16 conversions that never fail: every ill-formed unit becomes U+FFFD; and the
+// counts that map a toolkit's character offsets to UTF-16 units.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,3 +32,13 @@ std::string utf16Prefix(std::string_view bytes, std::size_t units);
 
 // Number of code points in the text.
 std::size_t codePointCount(std::string_view bytes);
+
+// The number of characters (code points) at the start of `text` that `units` UTF-16 code
+// units cover; a character cut in half by `units` counts as covered. The U+FEFF padding after
+// a character outside the BMP takes a character but no unit, so that a prefix of the text
+// without its padding covers the padding too.
+std::int64_t charactersCoveringUnits(std::string_view text, std::int64_t units);
+
+// Text with the invisible U+FEFF that some toolkits put after every character outside the
+// Basic Multilingual Plane (to keep their offsets in UTF-16 units) taken out.
+std::string withoutSupplementaryPadding(std::string_view text);

@@ -1,8 +1,11 @@
-// Conversions between UTF-8 and UTF-16, with U+FFFD for every bad unit.
+// Conversions between UTF-8 and UTF-16, with U+FFFD for every bad unit, and the counts that
+// map a toolkit's characters to UTF-16 units.
 
 #include "utf.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -43,6 +46,39 @@ TEST(Utf, DecodingAlwaysAdvances) {
     for (int i = 0; i < 8; ++i)
         expected += kReplacement; // one per maximal ill-formed part
     EXPECT_EQ(rebuilt, expected);
+}
+
+// --- Characters and UTF-16 units ------------------------------------------------------
+
+class CharactersCovering
+    : public testing::TestWithParam<std::tuple<std::string, std::int64_t, std::int64_t>> {};
+
+TEST_P(CharactersCovering, CountsCodePointsForUnits) {
+    const auto& [text, units, characters] = GetParam();
+    EXPECT_EQ(charactersCoveringUnits(text, units), characters);
+}
+
+const std::string kMark = "\xEF\xBB\xBF"; // U+FEFF
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CharactersCovering,
+    testing::Values(std::make_tuple(std::string("abc"), 2, 2),
+                    std::make_tuple(std::string("abc"), 9, 3),
+                    std::make_tuple("a" + kGrinning + "b", 3, 2),
+                    // Half of the pair still needs the whole character fetched.
+                    std::make_tuple("a" + kGrinning + "b", 2, 2),
+                    std::make_tuple("\xC3\xA9\xC3\xA9", 1, 1), std::make_tuple(std::string(), 4, 0),
+                    std::make_tuple(std::string("abc"), 0, 0),
+                    // Padding after an astral character is covered but counts no unit.
+                    std::make_tuple("a" + kGrinning + kMark + "bc", 4, 4),
+                    std::make_tuple(kGrinning + kMark + kGrinning + kMark, 3, 3)));
+
+TEST(SupplementaryPadding, DropsOnlyTheMarkRightAfterAnAstralCharacter) {
+    EXPECT_EQ(withoutSupplementaryPadding("a" + kGrinning + kMark + "b"), "a" + kGrinning + "b");
+    EXPECT_EQ(withoutSupplementaryPadding(kGrinning + kMark + kGrinning + kMark),
+              kGrinning + kGrinning);
+    EXPECT_EQ(withoutSupplementaryPadding(kMark + "a" + kMark), kMark + "a" + kMark);
+    EXPECT_EQ(withoutSupplementaryPadding(kGrinning + kMark + kMark), kGrinning + kMark);
 }
 
 } // namespace

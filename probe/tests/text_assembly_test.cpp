@@ -1,0 +1,197 @@
+// The text of a selection that spans embedded children, from a page held in memory, and
+// which objects keep their text to themselves.
+
+#include "text_assembly.h"
+#include "utf.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <tuple>
+
+namespace {
+
+TEST(KeepsTextPrivate, OnlyPasswordText) {
+    EXPECT_TRUE(keepsTextPrivate(atspi::kRolePasswordText));
+    for (std::uint32_t role : {0u, 61u /* text */, 79u /* entry */, 95u /* document web */})
+        EXPECT_FALSE(keepsTextPrivate(role)) << role;
+}
+
+// --- Embedded objects ------------------------------------------------------------------
+
+const std::string kObj = "\xEF\xBF\xBC"; // U+FFFC
+
+// A page held in memory: each object's text in code points, its embedded children by offset,
+// and its own selection. Every read is recorded.
+class FakePage final : public HypertextSource {
+  public:
+    struct Object {
+        std::u32string text;
+        std::map<std::int64_t, std::string> children;
+        std::optional<std::pair<std::int64_t, std::int64_t>> selection;
+        bool unreadable = false;
+        std::uint32_t role = 0;
+    };
+    std::map<std::string, Object> objects;
+    std::vector<std::string> reads;
+
+    std::optional<std::string> text(const AtspiObject& object, std::int64_t start,
+                                    std::int64_t end) {
+        reads.push_back(object.path);
+        const Object& o = objects.at(object.path);
+        if (o.unreadable) return std::nullopt;
+        std::int64_t size = static_cast<std::int64_t>(o.text.size());
+        if (end < 0 || end > size) end = size;
+        std::string out;
+        for (std::int64_t i = start; i < end; ++i)
+            appendUtf8(out, o.text[static_cast<std::size_t>(i)]);
+        return out;
+    }
+    std::vector<std::optional<std::string>>
+    texts(const std::vector<TextRequest>& requests) override {
+        ++batches;
+        std::vector<std::optional<std::string>> out;
+        for (const TextRequest& request : requests)
+            out.push_back(text(request.object, request.start, request.end));
+        return out;
+    }
+    std::vector<std::optional<AtspiObject>>
+    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& characters) override {
+        ++batches;
+        std::vector<std::optional<AtspiObject>> out;
+        for (const auto& [object, offset] : characters) {
+            const Object& o = objects.at(object.path);
+            auto found = o.children.find(offset);
+            if (found == o.children.end()) {
+                out.emplace_back();
+            } else {
+                out.push_back(AtspiObject{object.bus, found->second});
+            }
+        }
+        return out;
+    }
+    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
+    selectionsIn(const std::vector<AtspiObject>& asked) override {
+        ++batches;
+        std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> out;
+        for (const AtspiObject& object : asked)
+            out.push_back(objects.at(object.path).selection);
+        return out;
+    }
+    std::vector<std::uint32_t> rolesOf(const std::vector<AtspiObject>& asked) override {
+        ++batches;
+        std::vector<std::uint32_t> out;
+        for (const AtspiObject& object : asked)
+            out.push_back(objects.at(object.path).role);
+        return out;
+    }
+    int batches = 0;
+};
+
+const AtspiObject kDocument{":1.9", "/doc"};
+
+TEST(AssembleText, PartlySelectedParagraphsGiveTheirOwnSelection) {
+    FakePage page;
+    // Three paragraphs; the selection runs from inside the first to inside the third.
+    page.objects["/doc"] = {U"\uFFFC\uFFFC\uFFFC", {{0, "/p1"}, {1, "/p2"}, {2, "/p3"}}, {}};
+    page.objects["/p1"] = {U"First paragraph", {}, std::pair{6, 15}};
+    page.objects["/p2"] = {U"Second", {}, std::pair{0, 6}};
+    page.objects["/p3"] = {U"Third one", {}, std::pair{0, 5}};
+    EXPECT_EQ(assembleText(page, kDocument, 0, 3), "paragraph\nSecond\nThird");
+}
+
+TEST(AssembleText, ListItemsLeaveTheirMarkersOut) {
+    FakePage page;
+    // From inside the first item to the end of the second; the second's own selection
+    // starts at its marker, as Firefox gives it.
+    page.objects["/doc"] = {U"\uFFFC", {{0, "/list"}}, {}};
+    page.objects["/list"] = {U"\uFFFC\uFFFC", {{0, "/li1"}, {1, "/li2"}}, std::pair{0, 2}};
+    page.objects["/li1"] = {
+        U"\u2022 First item text", {}, std::pair{8, 17}, false, atspi::kRoleListItem};
+    page.objects["/li2"] = {U"\u2022 Second", {}, std::pair{0, 8}, false, atspi::kRoleListItem};
+    EXPECT_EQ(assembleText(page, kDocument, 0, 1), "item text\nSecond");
+    page.objects["/li1"] = {U"12. First", {}, {}, false, atspi::kRoleListItem};
+    page.objects["/li2"] = {U"\u2022 Second", {}, {}, false, 0}; // not a list item: kept
+    EXPECT_EQ(assembleText(page, kDocument, 0, 1), "First\n\u2022 Second");
+}
+
+class ListMarker
+    : public testing::TestWithParam<std::tuple<std::string, std::string, std::int64_t>> {};
+
+TEST_P(ListMarker, OnlyAMarkerAndItsSpaceAreTaken) {
+    const auto& [text, rest, characters] = GetParam();
+    std::int64_t taken = -1;
+    EXPECT_EQ(withoutListMarker(text, taken), rest);
+    EXPECT_EQ(taken, characters);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ListMarker,
+                         testing::Values(std::make_tuple("\u2022 Second", "Second", 2),
+                                         std::make_tuple("\u25E6 sub", "sub", 2),
+                                         std::make_tuple("3. Third", "Third", 3),
+                                         std::make_tuple("iv) Four", "Four", 4),
+                                         std::make_tuple("No marker", "No marker", 0),
+                                         std::make_tuple("\u2022Tight", "\u2022Tight", 0),
+                                         std::make_tuple("12345. long", "12345. long", 0),
+                                         std::make_tuple("", "", 0)));
+
+TEST(AssembleText, ChildInsideTheRangeIsReadWholeWhateverItsOwnSelectionSays) {
+    FakePage page;
+    // A toolkit that counts a child's selection in other units than its text.
+    page.objects["/doc"] = {U"a\uFFFCb", {{1, "/p"}}, {}};
+    page.objects["/p"] = {U"middle", {}, std::pair{0, 3}};
+    EXPECT_EQ(assembleText(page, kDocument, 0, 3), "amiddleb");
+    EXPECT_EQ(assembleText(page, kDocument, 1, 3), "midb") << "at the start: its own selection";
+}
+
+TEST(AssembleText, ChildWithoutSelectionGivesItsWholeTextAndNestedChildrenAreRead) {
+    FakePage page;
+    page.objects["/doc"] = {U"Go \uFFFC now", {{3, "/link"}}, {}};
+    page.objects["/link"] = {U"to \uFFFC", {{3, "/em"}}, {}};
+    page.objects["/em"] = {U"the page", {}, {}};
+    EXPECT_EQ(assembleText(page, kDocument, 0, 8), "Go to the page now");
+}
+
+TEST(AssembleText, UnreadableChildrenContributeNothing) {
+    FakePage page;
+    page.objects["/doc"] = {U"a\uFFFCb\uFFFCc", {{1, "/img"}}, {}};
+    page.objects["/img"] = {U"", {}, {}, true};
+    // The second U+FFFC has no child at all.
+    EXPECT_EQ(assembleText(page, kDocument, 0, 5), "abc");
+}
+
+TEST(AssembleText, ChildrenOfOneLevelAreAskedTogether) {
+    FakePage page;
+    std::u32string text;
+    std::map<std::int64_t, std::string> children;
+    for (int i = 0; i < 300; ++i) {
+        text += U'\uFFFC';
+        children[i] = "/p";
+    }
+    page.objects["/doc"] = {text, children, {}};
+    page.objects["/p"] = {U"para", {}, std::pair{0, 4}};
+    std::string all = assembleText(page, kDocument, 0, 300).value();
+    EXPECT_EQ(all.size(), 300u * 5 - 1) << "300 paragraphs, one per line";
+    // The document's text, then children, their own selections, their roles and their texts.
+    EXPECT_EQ(page.batches, 5);
+}
+
+TEST(AssembleText, UnreadableElementGivesNothing) {
+    FakePage page;
+    page.objects["/doc"] = {U"x", {}, {}, true};
+    EXPECT_FALSE(assembleText(page, kDocument, 0, 1));
+}
+
+TEST(AssembleText, StopsAtTheDepthAndUnitLimits) {
+    FakePage page;
+    page.objects["/doc"] = {U"\uFFFC", {{0, "/a"}}, {}};
+    page.objects["/a"] = {U"A\uFFFC", {{1, "/doc"}}, {}}; // a cycle
+    std::string text = assembleText(page, kDocument, 0, 1, {4, 1000}).value();
+    EXPECT_EQ(text, "AA");
+    page.objects["/doc"] = {U"\uFFFC \uFFFC", {{0, "/long"}, {2, "/long"}}, {}};
+    page.objects["/long"] = {std::u32string(600, U'x'), {}, {}};
+    text = assembleText(page, kDocument, 0, 3, {16, 1000}).value();
+    EXPECT_EQ(text.size(), 1000u) << "stops once the unit budget is used";
+}
+
+} // namespace
