@@ -49,9 +49,12 @@ void readShort(const AtspiRun& run, SelectionRead& selection) {
     selection.extentsAsked = selection.charEnd > selection.charStart;
     if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
         BusText source(run.bus, *run.deadline);
-        selection.text =
+        AssembledText assembled =
             assembleText(source, selection.object, selection.charStart, selection.charEnd);
+        selection.text = std::move(assembled.text);
         selection.assembled = true;
+        // A password among the children: as for a focused password field, the box alone.
+        selection.secret = assembled.holdsPassword;
     }
     if (selection.text) {
         selection.text = withoutSupplementaryPadding(*selection.text);

@@ -30,7 +30,7 @@ struct Placeholder {
 // Splits a read text into pieces, noting each embedded character as a placeholder. A child
 // inside the range, or inside a part read whole, is covered entirely.
 std::vector<Piece> splitText(std::string_view text, std::size_t index, std::size_t part,
-                             const TextRequest& request, bool whole,
+                             const TextRequest& request, bool whole, std::size_t room,
                              std::vector<Placeholder>& placeholders) {
     std::vector<Piece> pieces;
     std::int64_t offset = request.start;
@@ -38,6 +38,7 @@ std::vector<Piece> splitText(std::string_view text, std::size_t index, std::size
         Decoded decoded = decodeUtf8(rest);
         std::string_view bytes = rest.substr(0, decoded.bytes);
         rest.remove_prefix(decoded.bytes);
+        if (decoded.codePoint == kEmbeddedObject && placeholders.size() >= room) continue;
         if (decoded.codePoint == kEmbeddedObject) {
             bool covered = whole || (offset > request.start && !rest.empty());
             placeholders.push_back({index, part, pieces.size(), offset, covered});
@@ -98,7 +99,7 @@ std::vector<TextRequest> resolveChildren(HypertextSource& source, std::vector<Pa
                                          const std::vector<TextRequest>& level,
                                          std::vector<Placeholder>& placeholders,
                                          std::vector<std::size_t>& childParts,
-                                         std::vector<bool>& childWhole) {
+                                         std::vector<bool>& childWhole, bool& holdsPassword) {
     std::vector<std::pair<AtspiObject, std::int64_t>> characters;
     for (const Placeholder& p : placeholders)
         characters.emplace_back(level[p.request].object, p.offset);
@@ -114,6 +115,8 @@ std::vector<TextRequest> resolveChildren(HypertextSource& source, std::vector<Pa
         if (child) found.push_back(*child);
     }
     std::vector<std::uint32_t> roles = source.rolesOf(found);
+    holdsPassword = std::any_of(roles.begin(), roles.end(), keepsTextPrivate);
+    if (holdsPassword) return {};
     std::size_t foundIndex = 0;
     std::vector<TextRequest> next;
     std::size_t ownIndex = 0;
@@ -178,9 +181,8 @@ std::string_view withoutListMarker(std::string_view text, std::int64_t& characte
     return rest;
 }
 
-std::optional<std::string> assembleText(HypertextSource& source, const AtspiObject& object,
-                                        std::int64_t start, std::int64_t end,
-                                        const AssemblyLimits& limits) {
+AssembledText assembleText(HypertextSource& source, const AtspiObject& object, std::int64_t start,
+                           std::int64_t end, const AssemblyLimits& limits) {
     std::vector<Part> parts(1);
     std::vector<TextRequest> level{{object, start, end}};
     std::vector<std::size_t> levelParts{0};
@@ -189,6 +191,7 @@ std::optional<std::string> assembleText(HypertextSource& source, const AtspiObje
     for (int depth = 0; !level.empty(); ++depth) {
         std::vector<std::optional<std::string>> texts = source.texts(level);
         std::vector<Placeholder> placeholders;
+        const std::size_t room = limits.children - std::min(limits.children, childrenAsked);
         for (std::size_t k = 0; k < level.size(); ++k) {
             if (!texts[k]) continue;
             TextRequest read = level[k];
@@ -199,21 +202,22 @@ std::optional<std::string> assembleText(HypertextSource& source, const AtspiObje
                 read.start += marker;
             }
             parts[levelParts[k]].pieces =
-                splitText(text, k, levelParts[k], read, levelWhole[k], placeholders);
+                splitText(text, k, levelParts[k], read, levelWhole[k], room, placeholders);
         }
         if (depth + 1 >= limits.depth) break;
-        std::size_t room = limits.children - std::min(limits.children, childrenAsked);
-        if (placeholders.size() > room) placeholders.resize(room);
         childrenAsked += placeholders.size();
         if (placeholders.empty()) break;
         std::vector<std::size_t> childParts;
         std::vector<bool> childWhole;
-        level = resolveChildren(source, parts, level, placeholders, childParts, childWhole);
+        bool holdsPassword = false;
+        level = resolveChildren(source, parts, level, placeholders, childParts, childWhole,
+                                holdsPassword);
+        if (holdsPassword) return {std::nullopt, true};
         levelParts = std::move(childParts);
         levelWhole = std::move(childWhole);
     }
-    if (!parts[0].pieces) return std::nullopt;
+    if (!parts[0].pieces) return {};
     std::string out;
     Renderer(parts, limits.units).render(0, out);
-    return out;
+    return {std::move(out), false};
 }

@@ -62,12 +62,20 @@ struct AssemblyLimits {
     std::size_t children = 5000;
 };
 
+// An assembled text. A password field among the children whose text would go into it keeps
+// the whole range's text and length private, as a focused password field does: its text is
+// never read.
+struct AssembledText {
+    std::optional<std::string> text; // absent when private or when the object is unreadable
+    bool holdsPassword = false;
+};
+
 // The text of characters [start, end) of `object`, with each embedded-object character
 // replaced by the text of the child it stands for: a child inside the range whole, a child
 // at either end by its own selection where it has one, else whole; a list item read from its
 // start without its marker. Children side by side (blocks such as paragraphs) are separated
-// by a line break. A child that cannot be read contributes nothing. Absent only when the
-// object's own text cannot be read.
-std::optional<std::string> assembleText(HypertextSource& source, const AtspiObject& object,
-                                        std::int64_t start, std::int64_t end,
-                                        const AssemblyLimits& limits = {});
+// by a line break. A child that cannot be read contributes nothing. The limits apply before
+// the work: past `children` embedded characters, the rest stand for nothing. Absent only when
+// the object's own text cannot be read, or when it holds a password.
+AssembledText assembleText(HypertextSource& source, const AtspiObject& object, std::int64_t start,
+                           std::int64_t end, const AssemblyLimits& limits = {});

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -97,7 +98,7 @@ TEST(AssembleText, PartlySelectedParagraphsGiveTheirOwnSelection) {
     page.objects["/p1"] = {U"First paragraph", {}, std::pair{6, 15}};
     page.objects["/p2"] = {U"Second", {}, std::pair{0, 6}};
     page.objects["/p3"] = {U"Third one", {}, std::pair{0, 5}};
-    EXPECT_EQ(assembleText(page, kDocument, 0, 3), "paragraph\nSecond\nThird");
+    EXPECT_EQ(assembleText(page, kDocument, 0, 3).text, "paragraph\nSecond\nThird");
 }
 
 TEST(AssembleText, ListItemsLeaveTheirMarkersOut) {
@@ -109,10 +110,10 @@ TEST(AssembleText, ListItemsLeaveTheirMarkersOut) {
     page.objects["/li1"] = {
         U"\u2022 First item text", {}, std::pair{8, 17}, false, atspi::kRoleListItem};
     page.objects["/li2"] = {U"\u2022 Second", {}, std::pair{0, 8}, false, atspi::kRoleListItem};
-    EXPECT_EQ(assembleText(page, kDocument, 0, 1), "item text\nSecond");
+    EXPECT_EQ(assembleText(page, kDocument, 0, 1).text, "item text\nSecond");
     page.objects["/li1"] = {U"12. First", {}, {}, false, atspi::kRoleListItem};
     page.objects["/li2"] = {U"\u2022 Second", {}, {}, false, 0}; // not a list item: kept
-    EXPECT_EQ(assembleText(page, kDocument, 0, 1), "First\n\u2022 Second");
+    EXPECT_EQ(assembleText(page, kDocument, 0, 1).text, "First\n\u2022 Second");
 }
 
 class ListMarker
@@ -140,8 +141,9 @@ TEST(AssembleText, ChildInsideTheRangeIsReadWholeWhateverItsOwnSelectionSays) {
     // A toolkit that counts a child's selection in other units than its text.
     page.objects["/doc"] = {U"a\uFFFCb", {{1, "/p"}}, {}};
     page.objects["/p"] = {U"middle", {}, std::pair{0, 3}};
-    EXPECT_EQ(assembleText(page, kDocument, 0, 3), "amiddleb");
-    EXPECT_EQ(assembleText(page, kDocument, 1, 3), "midb") << "at the start: its own selection";
+    EXPECT_EQ(assembleText(page, kDocument, 0, 3).text, "amiddleb");
+    EXPECT_EQ(assembleText(page, kDocument, 1, 3).text, "midb")
+        << "at the start: its own selection";
 }
 
 TEST(AssembleText, ChildWithoutSelectionGivesItsWholeTextAndNestedChildrenAreRead) {
@@ -149,7 +151,7 @@ TEST(AssembleText, ChildWithoutSelectionGivesItsWholeTextAndNestedChildrenAreRea
     page.objects["/doc"] = {U"Go \uFFFC now", {{3, "/link"}}, {}};
     page.objects["/link"] = {U"to \uFFFC", {{3, "/em"}}, {}};
     page.objects["/em"] = {U"the page", {}, {}};
-    EXPECT_EQ(assembleText(page, kDocument, 0, 8), "Go to the page now");
+    EXPECT_EQ(assembleText(page, kDocument, 0, 8).text, "Go to the page now");
 }
 
 TEST(AssembleText, UnreadableChildrenContributeNothing) {
@@ -157,7 +159,7 @@ TEST(AssembleText, UnreadableChildrenContributeNothing) {
     page.objects["/doc"] = {U"a\uFFFCb\uFFFCc", {{1, "/img"}}, {}};
     page.objects["/img"] = {U"", {}, {}, true};
     // The second U+FFFC has no child at all.
-    EXPECT_EQ(assembleText(page, kDocument, 0, 5), "abc");
+    EXPECT_EQ(assembleText(page, kDocument, 0, 5).text, "abc");
 }
 
 TEST(AssembleText, ChildrenOfOneLevelAreAskedTogether) {
@@ -170,7 +172,7 @@ TEST(AssembleText, ChildrenOfOneLevelAreAskedTogether) {
     }
     page.objects["/doc"] = {text, children, {}};
     page.objects["/p"] = {U"para", {}, std::pair{0, 4}};
-    std::string all = assembleText(page, kDocument, 0, 300).value();
+    std::string all = assembleText(page, kDocument, 0, 300).text.value();
     EXPECT_EQ(all.size(), 300u * 5 - 1) << "300 paragraphs, one per line";
     // The document's text, then children, their own selections, their roles and their texts.
     EXPECT_EQ(page.batches, 5);
@@ -179,19 +181,72 @@ TEST(AssembleText, ChildrenOfOneLevelAreAskedTogether) {
 TEST(AssembleText, UnreadableElementGivesNothing) {
     FakePage page;
     page.objects["/doc"] = {U"x", {}, {}, true};
-    EXPECT_FALSE(assembleText(page, kDocument, 0, 1));
+    EXPECT_FALSE(assembleText(page, kDocument, 0, 1).text);
 }
 
 TEST(AssembleText, StopsAtTheDepthAndUnitLimits) {
     FakePage page;
     page.objects["/doc"] = {U"\uFFFC", {{0, "/a"}}, {}};
     page.objects["/a"] = {U"A\uFFFC", {{1, "/doc"}}, {}}; // a cycle
-    std::string text = assembleText(page, kDocument, 0, 1, {4, 1000}).value();
+    std::string text = assembleText(page, kDocument, 0, 1, {4, 1000}).text.value();
     EXPECT_EQ(text, "AA");
     page.objects["/doc"] = {U"\uFFFC \uFFFC", {{0, "/long"}, {2, "/long"}}, {}};
     page.objects["/long"] = {std::u32string(600, U'x'), {}, {}};
-    text = assembleText(page, kDocument, 0, 3, {16, 1000}).value();
+    text = assembleText(page, kDocument, 0, 3, {16, 1000}).text.value();
     EXPECT_EQ(text.size(), 1000u) << "stops once the unit budget is used";
+}
+
+// A password anywhere among the children whose text would go into the answer keeps the whole
+// range private, and its text is never read.
+struct PasswordCase {
+    const char* name;
+    std::u32string paragraph;
+    std::int64_t start, end;
+};
+void PrintTo(const PasswordCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PasswordInRange : public testing::TestWithParam<PasswordCase> {};
+
+TEST_P(PasswordInRange, KeepsTheWholeRangePrivate) {
+    FakePage page;
+    const PasswordCase& c = GetParam();
+    page.objects["/doc"] = {U"￼", {{0, "/p"}}, {}};
+    page.objects["/p"] = {c.paragraph, {{11, "/secret"}}, {}};
+    page.objects["/secret"] = {U"s3cret-hunter2", {}, {}};
+    page.objects["/secret"].role = atspi::kRolePasswordText;
+    const AssembledText assembled = assembleText(page, kDocument, c.start, c.end);
+    EXPECT_TRUE(assembled.holdsPassword);
+    EXPECT_FALSE(assembled.text);
+    EXPECT_EQ(std::count(page.reads.begin(), page.reads.end(), "/secret"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PasswordInRange,
+    testing::Values(PasswordCase{"InTheFocusedParagraph", U"Login: ann ￼ done", 0, 1},
+                    PasswordCase{"AtTheEndOfTheRange", U"Login: ann ￼", 0, 1}),
+    [](const testing::TestParamInfo<PasswordCase>& info) { return info.param.name; });
+
+TEST(AssembleText, PasswordOutsideTheChildrenReadIsNoConcern) {
+    FakePage page;
+    page.objects["/doc"] = {U"a ￼ b", {{2, "/p"}}, {}};
+    page.objects["/p"] = {U"plain", {}, {}};
+    const AssembledText assembled = assembleText(page, kDocument, 0, 5);
+    EXPECT_FALSE(assembled.holdsPassword);
+    EXPECT_EQ(assembled.text, "a plain b");
+}
+
+// Embedded characters past the children limit cost nothing: no bookkeeping, no calls.
+TEST(AssembleText, EmbeddedCharactersPastTheLimitAreNotAsked) {
+    FakePage page;
+    page.objects["/doc"] = {std::u32string(100000, U'\uFFFC'), {{0, "/p"}}, {}};
+    page.objects["/p"] = {U"para", {}, {}};
+    AssemblyLimits limits;
+    limits.children = 10;
+    const AssembledText assembled = assembleText(page, kDocument, 0, 100000, limits);
+    EXPECT_EQ(assembled.text, "para");
+    EXPECT_EQ(page.batches, 5);
 }
 
 } // namespace
