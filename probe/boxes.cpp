@@ -1,11 +1,27 @@
 #include "boxes.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
-AxRect normalisedBox(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height) {
-    return AxRect{double(std::min(x, x + width)), double(std::min(y, y + height)),
-                  double(std::abs(width)), double(std::abs(height))};
+namespace {
+
+bool fitsCoordinates(std::int64_t value) {
+    return value >= INT32_MIN && value <= INT32_MAX;
+}
+
+} // namespace
+
+std::optional<AxRect> normalisedBox(std::int32_t x, std::int32_t y, std::int32_t width,
+                                    std::int32_t height) {
+    const std::int64_t left = std::min<std::int64_t>(x, std::int64_t{x} + width);
+    const std::int64_t top = std::min<std::int64_t>(y, std::int64_t{y} + height);
+    const std::int64_t wide = std::abs(std::int64_t{width});
+    const std::int64_t high = std::abs(std::int64_t{height});
+    if (!fitsCoordinates(left) || !fitsCoordinates(top) || !fitsCoordinates(wide) ||
+        !fitsCoordinates(high) || !fitsCoordinates(left + wide) || !fitsCoordinates(top + high))
+        return std::nullopt;
+    return AxRect{double(left), double(top), double(wide), double(high)};
 }
 
 std::optional<AxRect> boxFromEnds(const std::optional<AxRect>& first,

@@ -9,7 +9,10 @@
 #include <optional>
 
 // A toolkit's (x, y, width, height), normalised: negative extents count from the other edge.
-AxRect normalisedBox(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height);
+// Computed in 64 bits; absent when a corner of the box lies outside 32-bit coordinates, which
+// no screen has (an application may answer anything).
+std::optional<AxRect> normalisedBox(std::int32_t x, std::int32_t y, std::int32_t width,
+                                    std::int32_t height);
 
 // The box of a long range from the boxes of its first and last characters and of its
 // element. On one line it is the union of the two characters; over several lines it reaches

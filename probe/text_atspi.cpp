@@ -2,9 +2,11 @@
 
 #include "boxes.h"
 #include "names_atspi.h"
+#include "utf.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <string_view>
 
 namespace {
@@ -116,6 +118,17 @@ GVariant* extentsArguments(std::int64_t start, std::int64_t end) {
                          atspi::kScreenCoordinates);
 }
 
+std::string rangeTextIn(GVariant* reply, std::int64_t start, std::int64_t end) {
+    const gchar* text = nullptr;
+    gsize bytes = 0;
+    VariantPtr inner(g_variant_get_child_value(reply, 0));
+    text = g_variant_get_string(inner.get(), &bytes);
+    const std::size_t characters =
+        end < 0 ? kWholeTextCharacters
+                : static_cast<std::size_t>(std::max<std::int64_t>(0, end - start));
+    return std::string(firstCharacters(std::string_view(text, bytes), characters));
+}
+
 std::optional<AxRect> rectIn(GVariant* reply) {
     if (!reply) return std::nullopt;
     gint32 x = 0, y = 0, width = 0, height = 0;
@@ -184,11 +197,7 @@ TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& objec
         calls.insert(calls.end(), box.begin(), box.end());
     }
     std::vector<VariantPtr> replies = callAll(bus, calls, deadline);
-    if (replies[0]) {
-        const gchar* text = nullptr;
-        g_variant_get(replies[0].get(), "(&s)", &text);
-        read.text = std::string(text);
-    }
+    if (replies[0]) read.text = rangeTextIn(replies[0].get(), start, end);
     if (replies.size() > 1) read.extents = boxIn(replies, 1, byEnds);
     if (end > start && !read.extents && byEnds)
         read.extents = wholeRangeBox(bus, object, start, end, deadline);
@@ -224,10 +233,8 @@ std::vector<std::optional<std::string>> BusText::texts(const std::vector<TextReq
     std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
     std::vector<std::optional<std::string>> out(requests.size());
     for (std::size_t k = 0; k < asked.size(); ++k) {
-        if (!replies[k]) continue;
-        const gchar* text = nullptr;
-        g_variant_get(replies[k].get(), "(&s)", &text);
-        out[asked[k]] = std::string(text);
+        const TextRequest& r = requests[asked[k]];
+        if (replies[k]) out[asked[k]] = rangeTextIn(replies[k].get(), r.start, r.end);
     }
     return out;
 }

@@ -19,6 +19,14 @@ using Offsets = std::pair<std::int64_t, std::int64_t>;
 std::optional<Offsets> offsetsIn(GVariant* reply);
 // A (x, y, width, height) reply, normalised; absent for a missing reply.
 std::optional<AxRect> rectIn(GVariant* reply);
+
+// The most characters kept of a text asked for whole (a child of a page, end -1).
+inline constexpr std::size_t kWholeTextCharacters = 200000;
+
+// The text of a GetText reply for characters [start, end): never more characters than the
+// range holds (nor than kWholeTextCharacters when end is -1), whatever the application sent,
+// so that no later step works on, or writes, more than was asked.
+std::string rangeTextIn(GVariant* reply, std::int64_t start, std::int64_t end);
 // Arguments of GetRangeExtents for [start, end) in screen coordinates.
 GVariant* extentsArguments(std::int64_t start, std::int64_t end);
 

@@ -162,3 +162,10 @@ std::string withoutSupplementaryPadding(std::string_view text) {
     }
     return out;
 }
+
+std::string_view firstCharacters(std::string_view bytes, std::size_t characters) {
+    std::size_t used = 0;
+    for (; characters > 0 && used < bytes.size(); --characters)
+        used += decodeUtf8(bytes.substr(used)).bytes;
+    return bytes.substr(0, used);
+}

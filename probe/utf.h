@@ -33,6 +33,10 @@ std::string utf16Prefix(std::string_view bytes, std::size_t units);
 // Number of code points in the text.
 std::size_t codePointCount(std::string_view bytes);
 
+// The first `characters` code points of the text (all of it when it has fewer). A toolkit's
+// answer for a range of characters is never taken longer than that range.
+std::string_view firstCharacters(std::string_view bytes, std::size_t characters);
+
 // The number of characters (code points) at the start of `text` that `units` UTF-16 code
 // units cover; a character cut in half by `units` counts as covered. The U+FEFF padding after
 // a character outside the BMP takes a character but no unit, so that a prefix of the text

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -44,8 +45,19 @@ std::tuple<double, double, double, double> edges(const AxRect& box) {
 }
 
 TEST(NormalisedBox, NegativeExtentsCountFromTheOtherEdge) {
-    EXPECT_EQ(edges(normalisedBox(10, 20, 30, 40)), std::make_tuple(10.0, 20.0, 30.0, 40.0));
-    EXPECT_EQ(edges(normalisedBox(10, 20, -30, -5)), std::make_tuple(-20.0, 15.0, 30.0, 5.0));
+    EXPECT_EQ(edges(*normalisedBox(10, 20, 30, 40)), std::make_tuple(10.0, 20.0, 30.0, 40.0));
+    EXPECT_EQ(edges(*normalisedBox(10, 20, -30, -5)), std::make_tuple(-20.0, 15.0, 30.0, 5.0));
+}
+
+// Extents an application may answer that no 32-bit sum holds: no box, never a wrapped one.
+TEST(NormalisedBox, ExtentsBeyondThirtyTwoBitsGiveNoBox) {
+    EXPECT_FALSE(normalisedBox(INT32_MAX, 0, 1, 17));
+    EXPECT_FALSE(normalisedBox(0, 0, INT32_MIN, 17));
+    EXPECT_FALSE(normalisedBox(0, INT32_MIN, 10, -1));
+    EXPECT_FALSE(normalisedBox(INT32_MIN, 0, INT32_MIN, 1));
+    ASSERT_TRUE(normalisedBox(INT32_MAX - 1, 0, 1, 17));
+    EXPECT_EQ(normalisedBox(INT32_MAX - 1, 0, 1, 17)->width, 1.0);
+    EXPECT_FALSE(normalisedBox(INT32_MAX, 0, INT32_MIN, 5)); // 2^31 wide
 }
 
 struct ScreenCase {
