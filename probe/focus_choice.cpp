@@ -61,38 +61,80 @@ std::optional<FocusCandidate> chooseFocused(const std::vector<FocusCandidate>& c
 
 namespace {
 
-// The depth of the object at `index` below `rootPath`, absent when its parents do not lead
-// there through visible objects (a cycle or a missing parent ends the climb too).
-std::optional<int> depthBelow(const std::vector<CachedObject>& cache,
-                              const std::unordered_map<std::string_view, std::size_t>& byPath,
-                              std::size_t index, std::string_view rootPath) {
-    int depth = 1;
-    std::string_view parent = cache[index].parent;
-    for (std::size_t climbed = 0; climbed <= cache.size(); ++climbed, ++depth) {
-        if (parent == rootPath) return depth;
-        auto found = byPath.find(parent);
-        if (found == byPath.end()) return std::nullopt;
-        const CachedObject& ancestor = cache[found->second];
-        if (!mayHoldFocusBelow(ancestor.states)) return std::nullopt;
-        parent = ancestor.parent;
+// Each cached object's depth below the root as an ancestor of the focus: none when it is
+// hidden or its parents do not lead to the root (a missing parent, a cycle). Each object is
+// climbed through once, so the cost is linear in the cache, however its parents loop.
+class AncestorDepths {
+  public:
+    AncestorDepths(const std::vector<CachedObject>& cache, std::string_view rootPath)
+        : cache_(cache), root_(rootPath), memo_(cache.size(), kUnknown) {
+        for (std::size_t i = 0; i < cache.size(); ++i)
+            byPath_.emplace(cache[i].path, i);
     }
-    return std::nullopt;
-}
+
+    // The depth of an object whose parent is `parent`; absent when it does not lie below.
+    std::optional<int> depthWithParent(std::string_view parent) {
+        if (parent == root_) return 1;
+        auto found = byPath_.find(parent);
+        if (found == byPath_.end()) return std::nullopt;
+        const int above = resolve(found->second);
+        if (above == kNone) return std::nullopt;
+        return above + 1;
+    }
+
+  private:
+    static constexpr int kUnknown = -3, kVisiting = -2, kNone = -1;
+
+    int resolve(std::size_t index) {
+        std::vector<std::size_t> chain;
+        int value = kNone; // the depth of what the last object of the chain hangs from
+        bool lastHidden = false;
+        for (std::size_t at = index;;) {
+            if (memo_[at] != kUnknown) {
+                value = memo_[at] == kVisiting ? kNone : memo_[at];
+                break;
+            }
+            memo_[at] = kVisiting;
+            chain.push_back(at);
+            const CachedObject& object = cache_[at];
+            if (!mayHoldFocusBelow(object.states)) {
+                lastHidden = true;
+                break;
+            }
+            if (object.parent == root_) {
+                value = 0;
+                break;
+            }
+            auto found = byPath_.find(object.parent);
+            if (found == byPath_.end()) break;
+            at = found->second;
+        }
+        if (lastHidden) value = kNone;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            value = value == kNone ? kNone : value + 1;
+            memo_[*it] = value;
+        }
+        return memo_[index];
+    }
+
+    const std::vector<CachedObject>& cache_;
+    std::string_view root_;
+    std::unordered_map<std::string_view, std::size_t> byPath_;
+    std::vector<int> memo_;
+};
 
 } // namespace
 
 std::vector<FocusCandidate> focusedInCache(const std::vector<CachedObject>& cache,
                                            const std::string& bus, const std::string& rootPath) {
-    std::unordered_map<std::string_view, std::size_t> byPath;
-    for (std::size_t i = 0; i < cache.size(); ++i)
-        byPath.emplace(cache[i].path, i);
+    AncestorDepths depths(cache, rootPath);
     std::vector<FocusCandidate> found;
     for (std::size_t i = 0; i < cache.size(); ++i) {
         const CachedObject& object = cache[i];
         if (!hasState(object.states, atspi::kStateFocused) ||
             hasState(object.states, atspi::kStateDefunct))
             continue;
-        if (std::optional<int> depth = depthBelow(cache, byPath, i, rootPath))
+        if (std::optional<int> depth = depths.depthWithParent(object.parent))
             found.push_back({{bus, object.path}, *depth, object.hasText});
     }
     return found;

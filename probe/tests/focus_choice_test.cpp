@@ -122,7 +122,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"/orphan", "/missing", kFocusedState, true},
                    {"/a", "/b", kFocusedState, true},
                    {"/b", "/a", kShown, false}},
-                  {}}),
+                  {}},
+        // Focused objects whose parents loop, beside the focus below the root: the loop is
+        // climbed once and left out, the depths below shared ancestors stay right.
+        CacheCase{"loopBesideTheFocus",
+                  {{"/l1", "/l2", kFocusedState, true},
+                   {"/l2", "/l3", kFocusedState, true},
+                   {"/l3", "/l1", kFocusedState, true},
+                   {"/panel", "/frame", kShown, false},
+                   {"/field", "/panel", kFocusedState, true},
+                   {"/inner", "/field", kFocusedState, true},
+                   {"/hanging", "/l2", kFocusedState, true}},
+                  {{"/field", 2}, {"/inner", 3}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -254,8 +254,14 @@ class Application:
         if interface == HYPERLINK and method == "GetObject":
             return "((so))", (node.target,)
         if interface == CACHE and method == "GetItems":
-            return "(a((so)(so)(so)iiassusau))", (self.cache or [],)
+            return self.cache_reply()
         return None
+
+    def cache_reply(self):
+        # Built once: a large cache is answered as fast as a toolkit's own would be.
+        if getattr(self, "cache_variant", None) is None:
+            self.cache_variant = GLib.Variant("(a((so)(so)(so)iiassusau))", (self.cache or [],))
+        return self.cache_variant
 
     def focused_below(self, path):
         found, queue = [], list(self.objects[path].children)
@@ -300,6 +306,9 @@ class Application:
         if answered is None:
             invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod",
                                          f"{interface}.{method} is not scripted here")
+            return
+        if isinstance(answered, GLib.Variant):
+            invocation.return_value(answered)
             return
         reply_type, values = answered
         invocation.return_value(GLib.Variant(reply_type, values))
@@ -369,6 +378,7 @@ def cache_loop(count):
     items.append(((app.name, "/field"), (app.name, ROOT), (app.name, "/frame"), 0, 0,
                   [ACCESSIBLE, COMPONENT, TEXT], "", ROLE_ENTRY, "", FOCUSED_FIELD))
     app.cache = items
+    app.cache_reply()
     return [app]
 
 
