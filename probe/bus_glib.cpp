@@ -182,13 +182,25 @@ GObjectPtr<GDBusConnection> connectToBus(const std::string& addresses, const Dea
     return connection;
 }
 
+namespace {
+
+// A call whose names an application gave may be malformed ("" for a bus name, say): GDBus
+// would only complain on standard error, so such a call is never made.
+bool wellFormed(const Call& call) {
+    return call.destination && g_dbus_is_name(call.destination) && call.path &&
+           g_variant_is_object_path(call.path) && g_dbus_is_interface_name(call.interface) &&
+           g_dbus_is_member_name(call.method);
+}
+
+} // namespace
+
 VariantPtr callMethod(GDBusConnection* bus, const Call& call, GVariant* arguments,
                       const char* replyType, const Deadline& deadline, int capMs,
                       bool mayActivate) {
     if (arguments) g_variant_ref_sink(arguments);
     VariantPtr ownedArguments(arguments);
     int timeout = std::min(deadline.remainingMs(), capMs);
-    if (!bus || timeout <= 0) return nullptr;
+    if (!bus || timeout <= 0 || !wellFormed(call)) return nullptr;
     GError* error = nullptr;
     GDBusCallFlags flags = mayActivate ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START;
     GVariant* reply = g_dbus_connection_call_sync(
@@ -214,6 +226,10 @@ std::vector<VariantPtr> callAll(GDBusConnection* bus, const std::vector<PendingC
     gint64 endUs = g_get_monotonic_time() + gint64{timeout} * 1000;
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const Call& call = calls[i].call;
+        if (!wellFormed(call)) {
+            if (calls[i].arguments) g_variant_unref(g_variant_ref_sink(calls[i].arguments));
+            continue;
+        }
         GDBusMessage* message = g_dbus_message_new_method_call(call.destination, call.path,
                                                                call.interface, call.method);
         if (calls[i].arguments) g_dbus_message_set_body(message, calls[i].arguments);

@@ -2,6 +2,7 @@
 
 #include "focus_choice.h"
 #include "names_atspi.h"
+#include "replies_atspi.h"
 
 #include <cstdint>
 #include <string_view>
@@ -25,52 +26,6 @@ PendingCall accessibleCall(const AtspiObject& object, const char* method, GVaria
     return {{object.bus.c_str(), object.path.c_str(), atspi::kAccessibleInterface, method},
             arguments,
             replyType};
-}
-
-Objects objectsIn(GVariant* reply) {
-    Objects objects;
-    if (!reply) return objects;
-    GVariantIter* iter = nullptr;
-    g_variant_get(reply, "(a(so))", &iter);
-    const gchar* name = nullptr;
-    const gchar* path = nullptr;
-    while (g_variant_iter_next(iter, "(&s&o)", &name, &path))
-        objects.push_back({name, path});
-    g_variant_iter_free(iter);
-    return objects;
-}
-
-// The state set of an `au` value: its first two words.
-std::uint64_t statesOf(GVariant* words) {
-    GVariantIter iter;
-    g_variant_iter_init(&iter, words);
-    std::uint64_t states = 0;
-    guint32 word = 0;
-    for (int shift = 0; shift < 64 && g_variant_iter_next(&iter, "u", &word); shift += 32)
-        states |= std::uint64_t{word} << shift;
-    return states;
-}
-
-std::uint64_t statesIn(GVariant* reply) {
-    VariantPtr words(g_variant_get_child_value(reply, 0));
-    return statesOf(words.get());
-}
-
-// True when an `as` list of interface names holds Text.
-bool namesText(GVariant* names) {
-    GVariantIter iter;
-    g_variant_iter_init(&iter, names);
-    const gchar* name = nullptr;
-    bool found = false;
-    while (g_variant_iter_next(&iter, "&s", &name))
-        found = found || std::string_view(name) == atspi::kTextInterface;
-    return found;
-}
-
-bool hasTextInterface(GVariant* reply) {
-    if (!reply) return false;
-    VariantPtr names(g_variant_get_child_value(reply, 0));
-    return namesText(names.get());
 }
 
 // Children of each object, asked in parallel; an object that did not answer has none.
@@ -133,25 +88,56 @@ struct FrameFacts {
     std::optional<AtspiObject> active;
 };
 
+// Frames asked per application in each round, and frames asked in one batch, between which
+// the clock is read: an application with thousands of top-level children costs its first few,
+// and the other applications are asked before its later ones.
+constexpr std::size_t kFramesPerRound = 16;
+constexpr std::size_t kFrameBatch = 256;
+// Frames are no longer asked once less than this is left for the focus search itself.
+constexpr int kFocusSearchReserveMs = 400;
+
+// Asks the states of one round's frames, batch by batch; true when an active frame was found.
+bool askFrameRound(GDBusConnection* bus,
+                   const std::vector<std::pair<std::size_t, AtspiObject>>& round,
+                   std::vector<FrameFacts>& facts, const Deadline& deadline) {
+    bool found = false;
+    for (std::size_t first = 0; first < round.size(); first += kFrameBatch) {
+        if (deadline.remainingMs() <= kFocusSearchReserveMs) return found;
+        const std::size_t last = std::min(round.size(), first + kFrameBatch);
+        Objects batch;
+        for (std::size_t k = first; k < last; ++k)
+            batch.push_back(round[k].second);
+        std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, batch, deadline);
+        for (std::size_t k = first; k < last; ++k) {
+            FrameFacts& app = facts[round[k].first];
+            const auto& state = states[k - first];
+            if (!app.active && state && hasState(*state, atspi::kStateActive)) {
+                app.active = round[k].second;
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
 std::vector<FrameFacts> framesOf(GDBusConnection* bus, const Objects& apps,
                                  const Deadline& deadline) {
     std::vector<bool> answered;
     std::vector<Objects> children = childrenOfAll(bus, apps, deadline, &answered);
-    Objects all;
-    for (const Objects& frames : children)
-        all.insert(all.end(), frames.begin(), frames.end());
-    std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, all, deadline);
     std::vector<FrameFacts> facts(apps.size());
-    std::size_t next = 0;
     for (std::size_t app = 0; app < apps.size(); ++app) {
         facts[app].answered = answered[app];
         facts[app].frames = children[app];
-        for (const AtspiObject& frame : children[app]) {
-            const auto& state = states[next++];
-            if (!facts[app].active && state && hasState(*state, atspi::kStateActive)) {
-                facts[app].active = frame;
-            }
+    }
+    for (std::size_t start = 0;; start += kFramesPerRound) {
+        std::vector<std::pair<std::size_t, AtspiObject>> round;
+        for (std::size_t app = 0; app < apps.size(); ++app) {
+            const Objects& frames = children[app];
+            for (std::size_t i = start; i < std::min(frames.size(), start + kFramesPerRound); ++i)
+                round.emplace_back(app, frames[i]);
         }
+        if (round.empty() || askFrameRound(bus, round, facts, deadline)) break;
+        if (deadline.remainingMs() <= kFocusSearchReserveMs) break;
     }
     return facts;
 }
@@ -257,33 +243,6 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
         level = std::move(facts.next);
     }
     return found;
-}
-
-// One entry of a cache reply. Toolkits differ in the members between the parent and the
-// interfaces (GTK 4: index and child count; Qt: the children), so the members are taken by
-// position where all agree and by type where they do not.
-std::optional<CachedObject> cachedObjectIn(GVariant* item) {
-    gsize count = g_variant_n_children(item);
-    if (count < 4) return std::nullopt;
-    CachedObject object;
-    for (gsize i = 0; i < count; ++i) {
-        VariantPtr member(g_variant_get_child_value(item, i));
-        const gchar* type = g_variant_get_type_string(member.get());
-        const gchar* path = nullptr;
-        if (i == 0 && std::string_view(type) == "(so)") {
-            g_variant_get(member.get(), "(&s&o)", nullptr, &path);
-            object.path = path;
-        } else if (i == 2 && std::string_view(type) == "(so)") {
-            g_variant_get(member.get(), "(&s&o)", nullptr, &path);
-            object.parent = path;
-        } else if (std::string_view(type) == "as") {
-            object.hasText = object.hasText || namesText(member.get());
-        } else if (i == count - 1 && std::string_view(type) == "au") {
-            object.states = statesOf(member.get());
-        }
-    }
-    if (object.path.empty()) return std::nullopt;
-    return object;
 }
 
 // The focused objects below `root` from the application's own object cache (GTK 4 keeps

@@ -2,6 +2,7 @@
 
 #include "boxes.h"
 #include "names_atspi.h"
+#include "replies_atspi.h"
 #include "utf.h"
 
 #include <algorithm>
@@ -10,15 +11,6 @@
 #include <string_view>
 
 namespace {
-
-std::optional<AtspiObject> objectIn(const VariantPtr& reply) {
-    if (!reply) return std::nullopt;
-    const gchar* name = nullptr;
-    const gchar* path = nullptr;
-    g_variant_get(reply.get(), "((&s&o))", &name, &path);
-    if (std::string_view(path) == atspi::kNullPath) return std::nullopt;
-    return AtspiObject{name, path};
-}
 
 // The string inside a Properties.Get reply, or "".
 std::string propertyString(GVariant* reply) {
@@ -270,7 +262,7 @@ BusText::embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& cha
     std::vector<AtspiObject> hyperlinks;
     std::vector<std::size_t> found;
     for (std::size_t k = 0; k < linked.size(); ++k) {
-        if (auto hyperlink = objectIn(links[k])) {
+        if (auto hyperlink = objectIn(links[k].get())) {
             hyperlinks.push_back(std::move(*hyperlink));
             found.push_back(linked[k]);
         }
@@ -284,7 +276,7 @@ BusText::embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& cha
     }
     std::vector<VariantPtr> objects = callAll(bus_, calls, *deadline_);
     for (std::size_t k = 0; k < found.size(); ++k)
-        out[found[k]] = objectIn(objects[k]);
+        out[found[k]] = objectIn(objects[k].get());
     return out;
 }
 

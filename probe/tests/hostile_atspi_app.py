@@ -205,7 +205,10 @@ class Application:
 
     def accessible_call(self, node, method):
         if method == "GetChildren":
-            return "(a(so))", (node.children,)
+            # Built once: a crowd of children is answered as fast as a toolkit would.
+            if getattr(node, "children_reply", None) is None:
+                node.children_reply = GLib.Variant("(a(so))", (node.children,))
+            return node.children_reply
         if method == "GetChildAtIndex":
             return "((so))", (node.children[0] if node.children else ("", NULL),)
         if method == "GetIndexInParent":
@@ -395,6 +398,7 @@ def background_crowd(count):
     crowd = Application(connect(), "crowd")
     for index in range(count):
         crowd.add(f"/c{index}", Node(ROLE_FRAME, [], states(ENABLED, SHOWING, VISIBLE)))
+    crowd.accessible_call(crowd.objects[ROOT], "GetChildren")
     app = active_app("the active one")
     app.add("/field", field(FIELD_TEXT, (5, 12)), "/frame")
     return [crowd, app]
