@@ -78,22 +78,33 @@ std::optional<std::string> accessibilityBusAddress(const std::string& session,
     return std::string(address);
 }
 
+namespace {
+
+// Whether an address read from the display may be used: any X client may set the property,
+// so only a bus on this machine (unix:) is taken from there, never a TCP peer.
+bool isLocalAddress(const std::string& address) {
+    return address.rfind("unix:", 0) == 0;
+}
+
+} // namespace
+
 // Linux asks no permission: the service may be used when the session's accessibility bus
 // answers, so trust is a connection to it. Without a session bus there is no accessibility
-// service of this session. The address that the bus launcher publishes on the display saves
-// one bus handshake.
+// service of this session. The session bus's own launcher names that bus; the address on the
+// display is taken only when the launcher does not answer, and only when it is local.
 bool AtspiAccessibility::isTrusted() {
     std::optional<std::string> session = sessionBusAddress();
     if (!session) return false;
     DisplayRead display(kDisplayTimeoutMs);
     const char* fixed = std::getenv("AT_SPI_BUS_ADDRESS");
-    std::optional<std::string> address =
-        fixed && *fixed ? std::optional<std::string>(fixed) : display.accessibilityBus();
-    if (address) bus_ = connectToBus(*address, deadline_);
+    if (fixed && *fixed) {
+        bus_ = connectToBus(fixed, deadline_);
+    } else if (auto asked = accessibilityBusAddress(*session, deadline_)) {
+        bus_ = connectToBus(*asked, deadline_);
+    }
     if (!bus_ && !(fixed && *fixed)) {
-        if (auto asked = accessibilityBusAddress(*session, deadline_)) {
-            bus_ = connectToBus(*asked, deadline_);
-        }
+        std::optional<std::string> published = display.accessibilityBus();
+        if (published && isLocalAddress(*published)) bus_ = connectToBus(*published, deadline_);
     }
     DisplayFacts facts = display.facts();
     activeWindowPid_ = facts.activeWindowPid;

@@ -81,4 +81,14 @@ TEST(SupplementaryPadding, DropsOnlyTheMarkRightAfterAnAstralCharacter) {
     EXPECT_EQ(withoutSupplementaryPadding(kGrinning + kMark + kMark), kGrinning + kMark);
 }
 
+// A toolkit's answer for a range is cut to the range's characters, never split inside one.
+TEST(FirstCharacters, KeepsWholeCodePointsUpToTheCount) {
+    EXPECT_EQ(firstCharacters("abc", 2), "ab");
+    EXPECT_EQ(firstCharacters("abc", 9), "abc");
+    EXPECT_EQ(firstCharacters("Gr\xC3\xBC\xC3\x9F", 3), "Gr\xC3\xBC");
+    EXPECT_EQ(firstCharacters("\xF0\x9F\x98\x80x", 1), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(firstCharacters("\xFFz", 1), "\xFF") << "a bad byte counts as one character";
+    EXPECT_EQ(firstCharacters("abc", 0), "");
+}
+
 } // namespace
