@@ -7,14 +7,14 @@
 
 #include <string_view>
 
-std::vector<AtspiObject> objectsIn(GVariant* reply) {
+std::vector<AtspiObject> objectsIn(GVariant* reply, std::size_t limit) {
     std::vector<AtspiObject> objects;
     if (!reply) return objects;
     GVariantIter* iter = nullptr;
     g_variant_get(reply, "(a(so))", &iter);
     const gchar* name = nullptr;
     const gchar* path = nullptr;
-    while (g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
+    while (objects.size() < limit && g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
         if (g_dbus_is_name(name)) objects.push_back({name, path});
     }
     g_variant_iter_free(iter);

@@ -8,13 +8,17 @@
 
 #include <glib.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-// The objects of an `(a(so))` reply; absent reply: none. Entries whose bus name is not a
-// valid D-Bus name (an empty one, say) are left out.
-std::vector<AtspiObject> objectsIn(GVariant* reply);
+// The most objects decoded from one reply: more than any search asks of one parent.
+inline constexpr std::size_t kObjectsPerReply = 4096;
+
+// The first `limit` objects of an `(a(so))` reply; absent reply: none. Entries whose bus name
+// is not a valid D-Bus name (an empty one, say) are left out.
+std::vector<AtspiObject> objectsIn(GVariant* reply, std::size_t limit = kObjectsPerReply);
 
 // The object of an `((so))` reply, absent when there is none or its bus name is not valid.
 std::optional<AtspiObject> objectIn(GVariant* reply);
