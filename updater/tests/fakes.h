@@ -37,7 +37,9 @@ class FakeOperations final : public InstallOperations {
 
     // The clock in whole milliseconds, so that sums of 0.1 s steps stay exact.
     int64_t clockMillis = 1'700'000'000'250;
-    // Probes that find the host alive before it is gone; negative: it never quits.
+    // Probes that find the host alive before it is gone; negative: it never quits. No other
+    // process is ever found.
+    int32_t hostID = 4242;
     int aliveProbes = 0;
     // Milliseconds added to the clock by the first sleep (a wall-clock jump), on top of the sleep.
     int64_t jumpAtFirstSleep = 0;
@@ -60,9 +62,9 @@ class FakeOperations final : public InstallOperations {
 
     int probes = 0;
     std::vector<double> sleeps;
-    std::vector<std::string> copyOptions; // what the copy was given before its two paths
-    std::vector<std::string> opened;      // the version at the target at each open
-    std::vector<std::string> journal;
+    std::vector<std::string> copyOptions;   // what the copy was given before its two paths
+    std::vector<std::string> opened;        // the version at the target at each open
+    std::vector<std::string> journal;       // the copy and open runs, flushes, moves and exchanges
     std::set<std::string> unflushedFolders; // names changed there since the folder's last flush
 
     // Building the tree.
@@ -120,10 +122,9 @@ class FakeOperations final : public InstallOperations {
         sleeps.push_back(seconds);
     }
     bool processExists(int32_t pid) override {
-        journal.push_back("probe " + std::to_string(pid));
         if (onProbe) onProbe(*this);
         ++probes;
-        return aliveProbes < 0 || probes <= aliveProbes;
+        return pid == hostID && (aliveProbes < 0 || probes <= aliveProbes);
     }
     bool pathExists(const std::string& path) override { return resolved(path).has_value(); }
     bool entryExists(const std::string& path) override { return tree.count(path) > 0; }
@@ -162,7 +163,6 @@ class FakeOperations final : public InstallOperations {
         unflushedFolders.erase(parentOf(path));
     }
     std::optional<std::string> removeTree(const std::string& path) override {
-        journal.push_back("remove " + path);
         if (const auto fault = removalFaults.find(path); fault != removalFaults.end())
             return fault->second;
         erase(path);
@@ -170,7 +170,6 @@ class FakeOperations final : public InstallOperations {
         return std::nullopt;
     }
     void discardEarlierContent(const std::string& path) override {
-        journal.push_back("discard " + path);
         if (tree.count(path) && tree.at(path).kind != FakeEntry::Kind::folder) erase(path);
     }
     bool writeFileDurably(const std::string& path, const std::string& content) override {
@@ -276,7 +275,6 @@ inline ProgramRun FakeOperations::runProgram(const std::string& program,
 }
 
 inline Creation FakeOperations::createDirectory(const std::string& path) {
-    journal.push_back("create " + path);
     if (onCreate) onCreate(*this);
     if (tree.count(path)) return {Creation::Outcome::exists, {}};
     if (createFault) return {Creation::Outcome::failed, *createFault};
