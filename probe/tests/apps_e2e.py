@@ -728,11 +728,16 @@ def end_on_signal(number, _frame):
     raise SystemExit(128 + number)
 
 
-if __name__ == "__main__":
+def run_case(case_class, usage):
+    """Runs the one case CASE names, ending through the clean-up on SIGTERM or SIGINT."""
     signal.signal(signal.SIGTERM, end_on_signal)
     signal.signal(signal.SIGINT, end_on_signal)
     if not CASE:
-        sys.exit("usage: apps_e2e.py PROBE CASE [TEXT_APP]")
-    suite = unittest.TestSuite([AppCase("test_" + CASE)])
+        sys.exit(usage)
+    suite = unittest.TestSuite([case_class("test_" + CASE)])
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    run_case(AppCase, "usage: apps_e2e.py PROBE CASE [TEXT_APP]")

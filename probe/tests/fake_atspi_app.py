@@ -129,6 +129,11 @@ INTROSPECTION = """
       <arg direction="out" type="i"/><arg direction="out" type="i"/>
       <arg direction="out" type="i"/><arg direction="out" type="i"/>
     </method>
+    <method name="GetCharacterExtents">
+      <arg direction="in" type="i"/><arg direction="in" type="u"/>
+      <arg direction="out" type="i"/><arg direction="out" type="i"/>
+      <arg direction="out" type="i"/><arg direction="out" type="i"/>
+    </method>
     <property name="CharacterCount" type="i" access="read"/>
     <property name="CaretOffset" type="i" access="read"/>
   </interface>

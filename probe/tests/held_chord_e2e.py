@@ -19,7 +19,6 @@ The order is the host's and is never timed: press, read the line, probe, release
 import json
 import os
 import select
-import signal
 import subprocess
 import sys
 import time
@@ -166,15 +165,5 @@ class HeldChord(apps.AppCase):
         self.judge_chords(wid, reference)
 
 
-def end_on_signal(number, _frame):
-    raise SystemExit(128 + number)
-
-
 if __name__ == "__main__":
-    signal.signal(signal.SIGTERM, end_on_signal)
-    signal.signal(signal.SIGINT, end_on_signal)
-    if not CASE:
-        sys.exit("usage: held_chord_e2e.py PROBE LISTENER CASE [TEXT_APP]")
-    suite = unittest.TestSuite([HeldChord("test_" + CASE)])
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    apps.run_case(HeldChord, "usage: held_chord_e2e.py PROBE LISTENER CASE [TEXT_APP]")

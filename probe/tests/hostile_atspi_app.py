@@ -32,6 +32,8 @@ gi.require_version("Gio", "2.0")
 gi.require_version("GLib", "2.0")
 from gi.repository import Gio, GLib  # noqa: E402
 
+import fake_atspi_app as fake  # noqa: E402  (the scripted application beside this file)
+
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
 SECRET = "s3cret-hunter2"
@@ -51,68 +53,8 @@ HYPERTEXT = "org.a11y.atspi.Hypertext"
 HYPERLINK = "org.a11y.atspi.Hyperlink"
 CACHE = "org.a11y.atspi.Cache"
 
-INTROSPECTION = """
-<node>
-  <interface name="org.a11y.atspi.Accessible">
-    <method name="GetChildren"><arg direction="out" type="a(so)"/></method>
-    <method name="GetChildAtIndex">
-      <arg direction="in" type="i"/><arg direction="out" type="(so)"/>
-    </method>
-    <method name="GetIndexInParent"><arg direction="out" type="i"/></method>
-    <method name="GetState"><arg direction="out" type="au"/></method>
-    <method name="GetRole"><arg direction="out" type="u"/></method>
-    <method name="GetRoleName"><arg direction="out" type="s"/></method>
-    <method name="GetInterfaces"><arg direction="out" type="as"/></method>
-    <method name="GetAttributes"><arg direction="out" type="a{ss}"/></method>
-    <method name="GetApplication"><arg direction="out" type="(so)"/></method>
-    <property name="Name" type="s" access="read"/>
-    <property name="Description" type="s" access="read"/>
-    <property name="Parent" type="(so)" access="read"/>
-    <property name="ChildCount" type="i" access="read"/>
-  </interface>
-  <interface name="org.a11y.atspi.Application">
-    <property name="ToolkitName" type="s" access="read"/>
-    <property name="Version" type="s" access="read"/>
-    <property name="AtspiVersion" type="s" access="read"/>
-    <property name="Id" type="i" access="readwrite"/>
-  </interface>
-  <interface name="org.a11y.atspi.Collection">
-    <method name="GetMatches">
-      <arg direction="in" type="(aiia{ss}iaiiasib)"/><arg direction="in" type="u"/>
-      <arg direction="in" type="i"/><arg direction="in" type="b"/>
-      <arg direction="out" type="a(so)"/>
-    </method>
-  </interface>
-  <interface name="org.a11y.atspi.Component">
-    <method name="GetExtents">
-      <arg direction="in" type="u"/><arg direction="out" type="(iiii)"/>
-    </method>
-    <method name="GetPosition">
-      <arg direction="in" type="u"/><arg direction="out" type="i"/><arg direction="out" type="i"/>
-    </method>
-    <method name="GetSize"><arg direction="out" type="i"/><arg direction="out" type="i"/></method>
-  </interface>
-  <interface name="org.a11y.atspi.Text">
-    <method name="GetNSelections"><arg direction="out" type="i"/></method>
-    <method name="GetSelection">
-      <arg direction="in" type="i"/><arg direction="out" type="i"/><arg direction="out" type="i"/>
-    </method>
-    <method name="GetText">
-      <arg direction="in" type="i"/><arg direction="in" type="i"/><arg direction="out" type="s"/>
-    </method>
-    <method name="GetRangeExtents">
-      <arg direction="in" type="i"/><arg direction="in" type="i"/><arg direction="in" type="u"/>
-      <arg direction="out" type="i"/><arg direction="out" type="i"/>
-      <arg direction="out" type="i"/><arg direction="out" type="i"/>
-    </method>
-    <method name="GetCharacterExtents">
-      <arg direction="in" type="i"/><arg direction="in" type="u"/>
-      <arg direction="out" type="i"/><arg direction="out" type="i"/>
-      <arg direction="out" type="i"/><arg direction="out" type="i"/>
-    </method>
-    <property name="CharacterCount" type="i" access="read"/>
-    <property name="CaretOffset" type="i" access="read"/>
-  </interface>
+# The scripted application's interfaces, with those a hostile one answers too.
+INTROSPECTION = fake.INTROSPECTION.replace("</node>", """
   <interface name="org.a11y.atspi.Hypertext">
     <method name="GetNLinks"><arg direction="out" type="i"/></method>
     <method name="GetLink"><arg direction="in" type="i"/><arg direction="out" type="(so)"/></method>
@@ -131,15 +73,10 @@ INTROSPECTION = """
       <arg direction="out" type="a((so)(so)(so)iiassusau)"/>
     </method>
   </interface>
-</node>
-"""
+</node>""")
 
 
-def states(*bits):
-    value = 0
-    for bit in bits:
-        value |= 1 << bit
-    return [value & 0xFFFFFFFF, value >> 32]
+states = fake.state_words
 
 
 FOCUSED_FIELD = states(EDITABLE, ENABLED, FOCUSABLE, FOCUSED, SENSITIVE, SHOWING, VISIBLE)
@@ -329,18 +266,9 @@ class Application:
                            GLib.VariantType("((so))"), Gio.DBusCallFlags.NONE, 30000, None)
 
 
-def connect():
-    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    reply = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
-                              None, GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 30000, None)
-    flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
-             Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
-    return Gio.DBusConnection.new_for_address_sync(reply.unpack()[0], flags, None, None)
-
-
 def active_app(title, with_collection=True):
     """An application with an active frame; the caller adds what the frame holds."""
-    app = Application(connect(), title)
+    app = Application(fake.accessibility_bus(), title)
     frame_interfaces = [COMPONENT] + ([COLLECTION] if with_collection else [])
     app.add("/frame", Node(ROLE_FRAME, frame_interfaces, ACTIVE_FRAME,
                            box=(180, 100, 400, 200)))
@@ -395,7 +323,7 @@ def fffc_flood(mebibytes):
 
 
 def background_crowd(count):
-    crowd = Application(connect(), "crowd")
+    crowd = Application(fake.accessibility_bus(), "crowd")
     for index in range(count):
         crowd.add(f"/c{index}", Node(ROLE_FRAME, [], states(ENABLED, SHOWING, VISIBLE)))
     crowd.accessible_call(crowd.objects[ROOT], "GetChildren")
