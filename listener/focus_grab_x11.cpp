@@ -16,11 +16,11 @@ bool FocusGrab::begin(unsigned code) {
     int revertTo = 0;
     XGetInputFocus(display_, &focus, &revertTo);
     if (focus == None || focus == PointerRoot) return false;
-    XSync(display_, False);
+    // The focus answer came after every earlier request was done, and the grab's own answer
+    // (or its error) comes before its result: no other request's error meets this handler.
     const XErrorHandler previous = XSetErrorHandler(ignoreError);
     const int result =
         XGrabKeyboard(display_, focus, False, GrabModeAsync, GrabModeSync, CurrentTime);
-    XSync(display_, False);
     XSetErrorHandler(previous);
     if (result != GrabSuccess) return false;
     key_ = code;
