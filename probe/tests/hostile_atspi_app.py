@@ -16,6 +16,8 @@ desktop may send:
     extents-negative    the range's extents are (0, 0, -2147483648, 17)
     nameless-child      the frame's children and the focus search name a child ("", path)
     plain               nothing hostile: the focused field with its selection
+    inclusive-end       nothing selected, the caret at 5, and every GetText answers one
+                        character more than its range, as a terminal whose ends are inclusive
 
     hostile_atspi_app.py MODE [N]
 
@@ -112,6 +114,8 @@ class Application:
         self.cache = None  # GetItems' answer, when the application keeps a cache
         self.extents = None  # the range's extents, when hostile
         self.text_answers = None  # successive answers to the selected range's GetText
+        self.inclusive_end = False
+        self.caret = 0
 
     def add(self, path, node, parent=ROOT):
         node.parent = (self.name, parent)
@@ -121,6 +125,8 @@ class Application:
 
     def range_text(self, node, start, end):
         node.text_reads += 1
+        if self.inclusive_end and end >= 0:
+            end += 1
         if self.text_answers and (start, end) == node.selection:
             return self.text_answers[min(node.text_reads, len(self.text_answers)) - 1]
         length = len(node.text)
@@ -230,7 +236,7 @@ class Application:
             "AtspiVersion": GLib.Variant("s", "2.1"),
             "Id": GLib.Variant("i", 0),
             "CharacterCount": GLib.Variant("i", len(node.text or "")),
-            "CaretOffset": GLib.Variant("i", 0),
+            "CaretOffset": GLib.Variant("i", self.caret),
             "StartIndex": GLib.Variant("i", 0),
             "EndIndex": GLib.Variant("i", 1),
             "NAnchors": GLib.Variant("n", 1),
@@ -361,8 +367,17 @@ def plain(_count):
     return [app]
 
 
+def inclusive_end(_count):
+    app = active_app("inclusive end")
+    app.add("/field", field(FIELD_TEXT, None), "/frame")
+    app.inclusive_end = True
+    app.caret = 5
+    return [app]
+
+
 MODES = {
     "plain": plain,
+    "inclusive-end": inclusive_end,
     "password-child": password_child,
     "cache-loop": cache_loop,
     "fffc-flood": fffc_flood,
