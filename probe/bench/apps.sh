@@ -5,6 +5,7 @@
 # (selection made; for the frozen case, four applications stopped). Each case has its own
 # private X server, bus and window manager.
 #   probe/bench/apps.sh [BUILD_DIR [CASE...]]     (default: build/dev, every case)
+# A CASE written FILE:NAME runs case NAME of the driver probe/tests/FILE (default apps_e2e.py).
 # SELECTION_PROBE_UNDER_TEST=PATH measures another build of the probe; SELECTION_PROBE_COMPARE=PATH
 # adds the median and the calls of a second build, asked in the same state. Ends with status 1
 # when a case did not run (its row says so).
@@ -24,9 +25,15 @@ else
     echo "| case | text right | length right | box plausible | median / p90 ms | D-Bus calls |"
     echo "|---|---|---|---|---|---|"
 fi
-for case in $cases; do
-    row=$(PROBE_APPS_BENCH=1 "$top/testing/with-display" --dbus -- python3 \
-        "$top/probe/tests/apps_e2e.py" "$build/probe/selection-probe" "$case" \
+for entry in $cases; do
+    driver=apps_e2e.py
+    case=$entry
+    if [[ $entry == *:* ]]; then
+        driver=${entry%%:*}
+        case=${entry#*:}
+    fi
+    row=$(PROBE_APPS_BENCH=1 "$top/testing/with-display" --dbus -- /usr/bin/python3 \
+        "$top/probe/tests/$driver" "$build/probe/selection-probe" "$case" \
         "$build/probe/tests/probe_text_app" 2>&1 | sed -n 's/^.*row | /| /p')
     [ -n "$row" ] || status=1
     echo "${row:-| $case | did not run | | | | |}"
