@@ -212,7 +212,8 @@ std::optional<AxRect> AtspiAccessibility::boundsForRange(const MeasuredRange& ra
     if (read && read->extentsAsked && *characters == Characters{read->charStart, read->charEnd}) {
         box = read->extents;
     } else {
-        box = readRangeBox(bus_.get(), *element_, characters->first, characters->second, deadline_);
+        box = readRangeBox(bus_.get(), *element_, characters->first, characters->second, deadline_,
+                           read && read->windowRelative);
     }
     if (!box) return std::nullopt;
     const bool windowRelative = read && read->windowRelative;

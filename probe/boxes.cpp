@@ -120,7 +120,16 @@ AxPoint elementRelativeShift(const AxRect& box, const std::optional<AxRect>& ele
 }
 
 std::optional<AxRect> rangeBox(RangeAnswers answers) {
-    if (!answers.range) return std::nullopt;
+    if (!answers.range) {
+        // GTK 4's text view measures no range, but its characters.
+        if (!answers.first || !answers.last) return std::nullopt;
+        const AxPoint shift = elementRelativeShift(*answers.first, answers.element);
+        for (AxRect* box : {&*answers.first, &*answers.last}) {
+            box->x += shift.x;
+            box->y += shift.y;
+        }
+        return boxFromEnds(answers.first, answers.last, answers.element);
+    }
     const AxPoint shift = elementRelativeShift(*answers.range, answers.element);
     for (std::optional<AxRect>* box : {&answers.range, &answers.first, &answers.last}) {
         if (!*box) continue;

@@ -45,7 +45,7 @@ AxPoint elementRelativeShift(const AxRect& box, const std::optional<AxRect>& ele
 // editors answer one line whatever the lines) reaches down to that line, and up to the first
 // character's; a range over one line whose box is taller than two of its lines (a container's
 // box) is the union of its ends. A box without extent is kept as it is (a toolkit's box not
-// laid out yet), and so is an answer without a range box: the caller measures the range whole.
+// laid out yet). Without a range box the box is made from the ends (see boxFromEnds).
 std::optional<AxRect> rangeBox(RangeAnswers answers);
 
 // The smallest box holding every box given with an extent; absent when none has one.

@@ -42,8 +42,9 @@ bool needsReadingAgain(const std::optional<SelectionRead>& selection, bool range
 // The text and box together. Where the text holds embedded objects (a web page's children,
 // standing in it as U+FFFC), the text is assembled from the children.
 void readShort(const AtspiRun& run, SelectionRead& selection) {
-    TextAndExtents fetched = readTextAndExtents(run.bus, selection.object, selection.charStart,
-                                                selection.charEnd, *run.deadline);
+    TextAndExtents fetched =
+        readTextAndExtents(run.bus, selection.object, selection.charStart, selection.charEnd,
+                           *run.deadline, selection.windowRelative);
     selection.text = std::move(fetched.text);
     selection.extents = fetched.extents;
     selection.element = fetched.element;

@@ -40,14 +40,17 @@ bool measuredByEnds(std::int64_t start, std::int64_t end) {
 
 // The calls that measure the non-empty range [start, end): its extents (unless it is measured
 // by its ends), those of its first and last characters, and the element's box, asked together.
-std::vector<PendingCall> boxCalls(const AtspiObject& object, std::int64_t start, std::int64_t end) {
+// GTK 4 (4.8) measures characters in window coordinates only, and ranges not at all.
+std::vector<PendingCall> boxCalls(const AtspiObject& object, std::int64_t start, std::int64_t end,
+                                  bool windowRelative) {
+    const std::uint32_t coordinates =
+        windowRelative ? atspi::kWindowCoordinates : atspi::kScreenCoordinates;
     const char* name = object.bus.c_str();
     const char* path = object.path.c_str();
     auto character = [&](std::int64_t offset) {
-        return PendingCall{
-            {name, path, atspi::kTextInterface, "GetCharacterExtents"},
-            g_variant_new("(iu)", static_cast<gint32>(offset), atspi::kScreenCoordinates),
-            "(iiii)"};
+        return PendingCall{{name, path, atspi::kTextInterface, "GetCharacterExtents"},
+                           g_variant_new("(iu)", static_cast<gint32>(offset), coordinates),
+                           "(iiii)"};
     };
     std::vector<PendingCall> calls;
     if (!measuredByEnds(start, end)) {
@@ -88,20 +91,7 @@ MeasuredBox boxIn(const std::vector<VariantPtr>& replies, std::size_t first, std
                          elementRectIn(replies[ends + 2].get()),
                          end - start == 1,
                          lines};
-    MeasuredBox measured{std::nullopt, answers.element};
-    if (!byEnds) {
-        measured.box = rangeBox(answers);
-        return measured;
-    }
-    if (answers.first && answers.last) {
-        const AxPoint shift = elementRelativeShift(*answers.first, answers.element);
-        for (AxRect* box : {&*answers.first, &*answers.last}) {
-            box->x += shift.x;
-            box->y += shift.y;
-        }
-    }
-    measured.box = boxFromEnds(answers.first, answers.last, answers.element);
-    return measured;
+    return MeasuredBox{rangeBox(answers), answers.element};
 }
 
 std::optional<AxRect> wholeRangeBox(GDBusConnection* bus, const AtspiObject& object,
@@ -117,10 +107,12 @@ std::optional<AxRect> wholeRangeBox(GDBusConnection* bus, const AtspiObject& obj
 } // namespace
 
 std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
-                                   std::int64_t start, std::int64_t end, const Deadline& deadline) {
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                   bool windowRelative) {
     if (end <= start || end > INT32_MAX) return std::nullopt;
     std::optional<AxRect> box =
-        boxIn(callAll(bus, boxCalls(object, start, end), deadline), 0, start, end).box;
+        boxIn(callAll(bus, boxCalls(object, start, end, windowRelative), deadline), 0, start, end)
+            .box;
     if (!box && measuredByEnds(start, end)) box = wholeRangeBox(bus, object, start, end, deadline);
     return box;
 }
@@ -219,7 +211,8 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
 
 // The box is asked in the same batch as the text, since it is asked for next.
 TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& object,
-                                  std::int64_t start, std::int64_t end, const Deadline& deadline) {
+                                  std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                  bool windowRelative) {
     TextAndExtents read;
     if (end > INT32_MAX) return read;
     const char* name = object.bus.c_str();
@@ -229,7 +222,7 @@ TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& objec
          g_variant_new("(ii)", static_cast<gint32>(start), static_cast<gint32>(end)),
          "(s)"}};
     if (end > start) {
-        std::vector<PendingCall> box = boxCalls(object, start, end);
+        std::vector<PendingCall> box = boxCalls(object, start, end, windowRelative);
         calls.insert(calls.end(), box.begin(), box.end());
     }
     std::vector<VariantPtr> replies = callAll(bus, calls, deadline);

@@ -57,12 +57,15 @@ struct MeasuredBox {
 
 // The text of [start, end) and its box, asked together. The box is made from the range's
 // extents, its ends' and the element's box (see rangeBox).
+// `windowRelative`: the toolkit's positions are relative to its window (GTK 4).
 TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& object,
-                                  std::int64_t start, std::int64_t end, const Deadline& deadline);
+                                  std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                  bool windowRelative = false);
 
 // The box of the non-empty range [start, end), in screen coordinates.
 std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
-                                   std::int64_t start, std::int64_t end, const Deadline& deadline);
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                   bool windowRelative = false);
 
 // The union of the boxes of ranges of several objects (an assembled selection's pieces), asked
 // together; absent when none has a box with an extent.

@@ -169,8 +169,12 @@ const RangeCase kRangeCases[] = {
     {"zeroBoxKept",
      {AxRect{0, 0, 0, 0}, AxRect{100, 357, 16, 22}, AxRect{308, 357, 16, 22}, std::nullopt},
      AxRect{0, 0, 0, 0}},
-    {"noRangeBox",
-     {std::nullopt, AxRect{1, 1, 8, 18}, AxRect{9, 1, 8, 18}, std::nullopt},
+    // GTK 4's text view: no range box, its characters (in window coordinates) answered.
+    {"noRangeBoxFromTheEnds",
+     {std::nullopt, AxRect{1, 25, 10, 16}, AxRect{133, 25, 8, 16}, AxRect{1, 25, 398, 546}},
+     AxRect{1, 25, 140, 16}},
+    {"noRangeBoxNorEnds",
+     {std::nullopt, AxRect{1, 25, 10, 16}, std::nullopt, std::nullopt},
      std::nullopt},
 };
 
