@@ -113,7 +113,12 @@ AxRect reachingTheEnds(AxRect box, const AxRect& first, const AxRect& last,
 
 AxPoint elementRelativeShift(const AxRect& box, const std::optional<AxRect>& element) {
     if (!element || element->width <= 0 || element->height <= 0) return {};
-    if ((element->x == 0 && element->y == 0) || touches(box, *element)) return {};
+    if (element->x == 0 && element->y == 0) return {};
+    // Wholly outside, or reaching out on the left (Konsole's lines start at x 0), which a view
+    // scrolled up or down never does; a few pixels of margin are the toolkit's own (kwrite's).
+    constexpr double kMargin = 8;
+    const bool leftOut = box.x < element->x - kMargin && !lies(box, *element, kMargin);
+    if (touches(box, *element) && !leftOut) return {};
     AxRect moved{box.x + element->x, box.y + element->y, box.width, box.height};
     if (!lies(moved, *element)) return {};
     return AxPoint{element->x, element->y};

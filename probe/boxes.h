@@ -36,8 +36,9 @@ struct RangeAnswers {
 };
 
 // The offset that puts a toolkit's boxes on the screen where they are plainly relative to the
-// element (a terminal's): the box lies wholly outside the element, and moved by the element's
-// origin wholly inside it. (0, 0) otherwise.
+// element (a terminal's): the box lies wholly outside the element or reaches out of it on the
+// left (by more than a margin of 8 pixels), and moved by the element's origin it lies wholly
+// inside. (0, 0) otherwise.
 AxPoint elementRelativeShift(const AxRect& box, const std::optional<AxRect>& element);
 
 // The box of a range from the parts of the answer that are right. Boxes plainly relative to

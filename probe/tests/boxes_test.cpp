@@ -123,6 +123,14 @@ const RangeCase kRangeCases[] = {
     {"elementRelativeMoved",
      {AxRect{136, 18, 88, 18}, AxRect{136, 18, 8, 18}, AxRect{216, 18, 8, 18}, kTerminal},
      AxRect{256, 150, 88, 18}},
+    // Konsole: a line from x 0, inside the element's rows.
+    {"reachingOutOnTheLeftMoved",
+     {AxRect{0, 216, 880, 18}, std::nullopt, std::nullopt, AxRect{268, 231, 904, 506}},
+     AxRect{268, 447, 880, 18}},
+    // A view scrolled down: its range reaches above the element; it is not moved.
+    {"reachingOutAboveKept",
+     {AxRect{336, 150, 200, 100}, std::nullopt, std::nullopt, kKwriteView},
+     AxRect{336, 150, 200, 100}},
     // Outside the element but not inside it once moved: the toolkit's box stays (scrolled).
     {"scrolledAwayKept",
      {AxRect{136, 560, 88, 18}, std::nullopt, std::nullopt, kTerminal},
