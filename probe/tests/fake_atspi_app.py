@@ -22,6 +22,11 @@ a selection:
                           the selection, later ones the range
     no-range-always       every GetSelection answers (-1, -1)
     no-range-thrice       the first three GetSelection answer (-1, -1), later ones the range
+    qt-zero-always        every GetRangeExtents answers (0, 0, 0, 0), from an application
+                          that names its toolkit Qt 5.15.8, as Qt Quick's text does
+    unbuilt-first         a page not built yet: the first two reads of the selection
+                          (GetNSelections) count none, the caret at 0 and the field placed
+                          at (-1, -1) until the next read, as Firefox right after it starts
 
     fake_atspi_app.py MODE [START END]
 
@@ -31,6 +36,7 @@ each on standard output:
 
     select START END   a new selection, whose answers are counted afresh -> "selected"
     served             -> "served N": incomplete or failed answers since the last selection
+    asked              -> "asked N": GetRangeExtents calls since the last selection
 
 It ends when standard input closes, on SIGTERM or SIGINT.
 """
@@ -63,6 +69,8 @@ FAULTS = {
     "no-range-first": {"first range"},
     "no-range-always": {"every range"},
     "no-range-thrice": {"first three ranges"},
+    "qt-zero-always": {"every box", "Qt"},
+    "unbuilt-first": {"first two reads unbuilt"},
 }
 MODES = tuple(FAULTS)
 
@@ -197,6 +205,8 @@ class FakeApplication:
         self.range_asked = 0
         self.selected_text_asked = 0
         self.served = 0
+        self.reads = 0
+        self.built = "first two reads unbuilt" not in self.faults
 
     # --- answers ------------------------------------------------------------------------------
 
@@ -267,6 +277,8 @@ class FakeApplication:
             return "(a(so))", ([(self.name, FIELD)] if path != FIELD else [],)
         if short == "Component":
             x, y, width, height = FIELD_BOX if path == FIELD else (180, 100, 400, 200)
+            if path == FIELD and not self.built:
+                x, y, width, height = (-1, -1, 0, 0)
             if method == "GetExtents":
                 return "((iiii))", ((x, y, width, height),)
             if method == "GetPosition":
@@ -281,6 +293,12 @@ class FakeApplication:
                 self.served += 1
                 raise Unanswered()
             if method == "GetNSelections":
+                self.reads += 1
+                if not self.built and self.reads > 2:
+                    self.built = True
+                if not self.built:
+                    self.served += 1
+                    return "(i)", (0,)
                 return "(i)", (1 if self.selection[0] != self.selection[1] else 0,)
             if method == "GetSelection":
                 return "(ii)", self.range(args[0])
@@ -297,12 +315,12 @@ class FakeApplication:
             "Description": GLib.Variant("s", ""),
             "Parent": GLib.Variant("(so)", facts.get("parent", ("", NULL))),
             "ChildCount": GLib.Variant("i", len(facts.get("children", []))),
-            "ToolkitName": GLib.Variant("s", "scripted"),
-            "Version": GLib.Variant("s", "1.0"),
+            "ToolkitName": GLib.Variant("s", "Qt" if "Qt" in self.faults else "scripted"),
+            "Version": GLib.Variant("s", "5.15.8" if "Qt" in self.faults else "1.0"),
             "AtspiVersion": GLib.Variant("s", "2.1"),
             "Id": GLib.Variant("i", 0),
             "CharacterCount": GLib.Variant("i", len(FIELD_TEXT)),
-            "CaretOffset": GLib.Variant("i", self.selection[1]),
+            "CaretOffset": GLib.Variant("i", self.selection[1] if self.built else 0),
         }
         return values.get(name)
 
@@ -365,6 +383,8 @@ def serve_commands(app, loop):
             print("selected", flush=True)
         elif words == ["served"]:
             print(f"served {app.served}", flush=True)
+        elif words == ["asked"]:
+            print(f"asked {app.extents_asked}", flush=True)
         else:
             print(f"fake: unknown command {line.strip()!r}", file=sys.stderr)
         return True
