@@ -27,6 +27,8 @@ a selection:
     unbuilt-first         a page not built yet: the first two reads of the selection
                           (GetNSelections) count none, the caret at 0 and the field placed
                           at (-1, -1) until the next read, as Firefox right after it starts
+    web-view              no Collection: beside a tool bar of 20 buttons, a focused web view
+                          holds a pane holding the focused field, as a QtWebEngine browser
 
     fake_atspi_app.py MODE [START END]
 
@@ -37,6 +39,7 @@ each on standard output:
     select START END   a new selection, whose answers are counted afresh -> "selected"
     served             -> "served N": incomplete or failed answers since the last selection
     asked              -> "asked N": GetRangeExtents calls since the last selection
+    beside             -> "beside N": calls on the tool bar's buttons since the last selection
 
 It ends when standard input closes, on SIGTERM or SIGINT.
 """
@@ -71,6 +74,7 @@ FAULTS = {
     "no-range-thrice": {"first three ranges"},
     "qt-zero-always": {"every box", "Qt"},
     "unbuilt-first": {"first two reads unbuilt"},
+    "web-view": {"web view"},
 }
 MODES = tuple(FAULTS)
 
@@ -78,8 +82,13 @@ ROOT = "/org/a11y/atspi/accessible/root"
 FRAME = "/org/a11y/atspi/accessible/frame"
 FIELD = "/org/a11y/atspi/accessible/field"
 NULL = "/org/a11y/atspi/null"
+TOOL_BAR = "/org/a11y/atspi/accessible/toolbar"
+VIEW = "/org/a11y/atspi/accessible/view"
+PANE = "/org/a11y/atspi/accessible/pane"
+BUTTONS = [f"/org/a11y/atspi/accessible/button{n}" for n in range(20)]
 
 ROLE_APPLICATION, ROLE_FRAME, ROLE_ENTRY = 75, 23, 79
+ROLE_PUSH_BUTTON, ROLE_TOOL_BAR, ROLE_FILLER, ROLE_DOCUMENT_WEB = 42, 62, 37, 95
 STATE_ACTIVE, STATE_EDITABLE, STATE_ENABLED, STATE_FOCUSABLE, STATE_FOCUSED = 1, 7, 8, 11, 12
 STATE_SENSITIVE, STATE_SHOWING, STATE_SINGLE_LINE, STATE_VISIBLE = 24, 25, 26, 30
 
@@ -198,6 +207,30 @@ class FakeApplication:
                     "interfaces": ["org.a11y.atspi.Accessible", "org.a11y.atspi.Component",
                                    "org.a11y.atspi.Text"]},
         }
+        if "web view" in self.faults:
+            self.add_web_view()
+
+    def add_web_view(self):
+        """The frame without Collection, holding a tool bar and the web view around the field."""
+        showing = state_words(STATE_ENABLED, STATE_SHOWING, STATE_VISIBLE)
+        plain = ["org.a11y.atspi.Accessible"]
+        frame = self.objects[FRAME]
+        frame["interfaces"] = [i for i in frame["interfaces"] if not i.endswith("Collection")]
+        frame["children"] = [TOOL_BAR, VIEW]
+        self.objects[TOOL_BAR] = {"role": ROLE_TOOL_BAR, "name": "", "parent": (self.name, FRAME),
+                                  "children": BUTTONS, "states": showing, "interfaces": plain}
+        for button in BUTTONS:
+            self.objects[button] = {"role": ROLE_PUSH_BUTTON, "name": "", "children": [],
+                                    "parent": (self.name, TOOL_BAR), "states": showing,
+                                    "interfaces": plain}
+        self.objects[VIEW] = {"role": ROLE_DOCUMENT_WEB, "name": "", "parent": (self.name, FRAME),
+                              "children": [PANE], "interfaces": plain,
+                              "states": state_words(STATE_ENABLED, STATE_FOCUSABLE,
+                                                    STATE_FOCUSED, STATE_SHOWING,
+                                                    STATE_VISIBLE)}
+        self.objects[PANE] = {"role": ROLE_FILLER, "name": "", "parent": (self.name, VIEW),
+                              "children": [FIELD], "states": showing, "interfaces": plain}
+        self.objects[FIELD]["parent"] = (self.name, PANE)
 
     def select(self, start, end):
         self.selection = (start, end)
@@ -206,6 +239,7 @@ class FakeApplication:
         self.selected_text_asked = 0
         self.served = 0
         self.reads = 0
+        self.beside = 0
         self.built = "first two reads unbuilt" not in self.faults
 
     # --- answers ------------------------------------------------------------------------------
@@ -256,7 +290,7 @@ class FakeApplication:
             return "(u)", (facts["role"],)
         if method == "GetRoleName":
             return "(s)", ({ROLE_APPLICATION: "application", ROLE_FRAME: "frame",
-                            ROLE_ENTRY: "entry"}[facts["role"]],)
+                            ROLE_ENTRY: "entry"}.get(facts["role"], "filler"),)
         if method == "GetInterfaces":
             return "(as)", (facts["interfaces"],)
         if method == "GetAttributes":
@@ -268,6 +302,8 @@ class FakeApplication:
     def answer(self, path, interface, method, args):
         """(reply type, values) of a method call, or None for an unknown one."""
         short = interface.rsplit(".", 1)[-1]
+        if path in BUTTONS:
+            self.beside += 1
         if path not in self.objects or interface not in self.objects[path]["interfaces"]:
             return None
         if short == "Accessible":
@@ -385,6 +421,8 @@ def serve_commands(app, loop):
             print(f"served {app.served}", flush=True)
         elif words == ["asked"]:
             print(f"asked {app.extents_asked}", flush=True)
+        elif words == ["beside"]:
+            print(f"beside {app.beside}", flush=True)
         else:
             print(f"fake: unknown command {line.strip()!r}", file=sys.stderr)
         return True
