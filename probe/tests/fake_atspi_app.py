@@ -29,6 +29,8 @@ a selection:
                           at (-1, -1) until the next read, as Firefox right after it starts
     web-view              no Collection: beside a tool bar of 20 buttons, a focused web view
                           holds a pane holding the focused field, as a QtWebEngine browser
+    focused-bar           the same tree with the tool bar focused and the web view not, as
+                          kwrite marks its status bar
 
     fake_atspi_app.py MODE [START END]
 
@@ -75,6 +77,7 @@ FAULTS = {
     "qt-zero-always": {"every box", "Qt"},
     "unbuilt-first": {"first two reads unbuilt"},
     "web-view": {"web view"},
+    "focused-bar": {"web view", "focused bar"},
 }
 MODES = tuple(FAULTS)
 
@@ -213,21 +216,23 @@ class FakeApplication:
     def add_web_view(self):
         """The frame without Collection, holding a tool bar and the web view around the field."""
         showing = state_words(STATE_ENABLED, STATE_SHOWING, STATE_VISIBLE)
+        focused = state_words(STATE_ENABLED, STATE_FOCUSABLE, STATE_FOCUSED, STATE_SHOWING,
+                              STATE_VISIBLE)
+        bar_focused = "focused bar" in self.faults
         plain = ["org.a11y.atspi.Accessible"]
         frame = self.objects[FRAME]
         frame["interfaces"] = [i for i in frame["interfaces"] if not i.endswith("Collection")]
         frame["children"] = [TOOL_BAR, VIEW]
         self.objects[TOOL_BAR] = {"role": ROLE_TOOL_BAR, "name": "", "parent": (self.name, FRAME),
-                                  "children": BUTTONS, "states": showing, "interfaces": plain}
+                                  "children": BUTTONS, "interfaces": plain,
+                                  "states": focused if bar_focused else showing}
         for button in BUTTONS:
             self.objects[button] = {"role": ROLE_PUSH_BUTTON, "name": "", "children": [],
                                     "parent": (self.name, TOOL_BAR), "states": showing,
                                     "interfaces": plain}
         self.objects[VIEW] = {"role": ROLE_DOCUMENT_WEB, "name": "", "parent": (self.name, FRAME),
                               "children": [PANE], "interfaces": plain,
-                              "states": state_words(STATE_ENABLED, STATE_FOCUSABLE,
-                                                    STATE_FOCUSED, STATE_SHOWING,
-                                                    STATE_VISIBLE)}
+                              "states": showing if bar_focused else focused}
         self.objects[PANE] = {"role": ROLE_FILLER, "name": "", "parent": (self.name, VIEW),
                               "children": [FIELD], "states": showing, "interfaces": plain}
         self.objects[FIELD]["parent"] = (self.name, PANE)

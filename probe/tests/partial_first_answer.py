@@ -88,6 +88,8 @@ CASES = {
     "unbuilt-first": ([FIRST], [SECOND], True),
     # The focused web view holds the focus: the tool bar beside it is not walked.
     "web-view": ([FIRST], [SECOND], False, {"beside": 0}),
+    # A focused bar beside the way to the field: walked first, then the rest.
+    "focused-bar": ([FIRST], [SECOND], False),
 }
 
 
