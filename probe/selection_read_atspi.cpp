@@ -21,8 +21,11 @@ constexpr std::int64_t kChunkCharacters = 8192;
 constexpr int kRereads = 2;
 constexpr int kRereadPauseMs = 10;
 constexpr int kRereadReserveMs = 200;
-// A page not built yet is asked again at this interval while the budget lasts.
+// A page not built yet is asked again at this interval while this much of the budget remains:
+// Firefox built its page within about 150 ms of the first question, and an element that stays
+// at (-1, -1) with nothing selected costs at most half the budget.
 constexpr int kUnbuiltPauseMs = 40;
+constexpr int kUnbuiltReserveMs = 500;
 
 // False only for a box that was given with no extent (Firefox's first (0,0,0,0)), from a
 // toolkit whose zero box may still change.
@@ -172,7 +175,7 @@ bool placedNowhere(const AtspiRun& run, const AtspiObject& object) {
 std::optional<SelectionRead> readOnceBuilt(const AtspiRun& run, const AtspiObject& element) {
     std::optional<SelectionRead> selection = readFollowingFocus(run, element);
     AtspiObject current = selection ? selection->object : element;
-    while (lacksSelection(selection) && run.deadline->remainingMs() > kRereadReserveMs &&
+    while (lacksSelection(selection) && run.deadline->remainingMs() > kUnbuiltReserveMs &&
            placedNowhere(run, current)) {
         g_usleep(static_cast<gulong>(kUnbuiltPauseMs) * 1000);
         FocusSearch search = findFocusedObject(run.bus, *run.deadline, run.activeWindowPid);

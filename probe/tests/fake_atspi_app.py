@@ -27,6 +27,8 @@ a selection:
     unbuilt-first         a page not built yet: the first two reads of the selection
                           (GetNSelections) count none, the caret at 0 and the field placed
                           at (-1, -1) until the next read, as Firefox right after it starts
+    unbuilt-always        a page that is never built: every read counts no selection, gives
+                          the caret at 0 and places the field at (-1, -1)
     web-view              no Collection: beside a tool bar of 20 buttons, a focused web view
                           holds a pane holding the focused field, as a QtWebEngine browser
     focused-bar           the same tree with the tool bar focused and the web view not, as
@@ -76,6 +78,7 @@ FAULTS = {
     "no-range-thrice": {"first three ranges"},
     "qt-zero-always": {"every box", "Qt"},
     "unbuilt-first": {"first two reads unbuilt"},
+    "unbuilt-always": {"first two reads unbuilt", "never built"},
     "web-view": {"web view"},
     "focused-bar": {"web view", "focused bar"},
 }
@@ -335,7 +338,7 @@ class FakeApplication:
                 raise Unanswered()
             if method == "GetNSelections":
                 self.reads += 1
-                if not self.built and self.reads > 2:
+                if not self.built and self.reads > 2 and "never built" not in self.faults:
                     self.built = True
                 if not self.built:
                     self.served += 1

@@ -61,6 +61,7 @@ def at_corner(answer):
 
 
 NOTHING = {"trusted": True}
+UNBUILT_CARET = {"trusted": True, "selectedLength": 0, "x": -1, "y": -1, "width": 8, "height": 12}
 
 # Mode: (the right first answers, the right answers after the second selection, whether the
 # fake answers incompletely[, the most calls a probe may make of a kind the fake counts: "asked"
@@ -86,6 +87,9 @@ CASES = {
     "qt-zero-always": ([at_corner(FIRST)], [at_corner(SECOND)], True, {"asked": 1}),
     # A page not built yet when first asked: the probe asks again until it is.
     "unbuilt-first": ([FIRST], [SECOND], True),
+    # A page never built: the probe asks again while its budget lasts, then answers the caret
+    # at the field's corner, (-1, -1), with the smallest box, as it was read.
+    "unbuilt-always": ([UNBUILT_CARET], [UNBUILT_CARET], True),
     # The focused web view holds the focus: the tool bar beside it is not walked.
     "web-view": ([FIRST], [SECOND], False, {"beside": 0}),
     # A focused bar beside the way to the field: walked first, then the rest.
