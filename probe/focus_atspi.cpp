@@ -4,6 +4,7 @@
 #include "names_atspi.h"
 #include "replies_atspi.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -178,10 +179,12 @@ bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
 }
 
 // What one level of the walk learns: the focused objects (each marked whether it has Text)
-// and the children of the objects below which the focus may lie.
+// and the children of the objects below which the focus may lie, those of focused objects
+// apart from the others.
 struct LevelFacts {
     std::vector<FocusCandidate> focused;
-    Objects next;
+    Objects belowFocused;
+    Objects beside;
 };
 
 // The level's states in one batch, then in a second batch the children of the objects that
@@ -195,52 +198,84 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool 
     bool onlyActive = belowApplication && anyActive(states);
     std::vector<PendingCall> calls; // interfaces of the focused objects, then children
     std::vector<PendingCall> childCalls;
+    std::vector<bool> childrenOfFocused;
     LevelFacts facts;
     for (std::size_t i = 0; i < level.size(); ++i) {
         const auto& state = states[i];
         if (!state || hasState(*state, atspi::kStateDefunct)) continue;
         if (onlyActive && !hasState(*state, atspi::kStateActive)) continue;
-        if (hasState(*state, atspi::kStateFocused)) {
+        const bool focused = hasState(*state, atspi::kStateFocused);
+        if (focused) {
             facts.focused.push_back({level[i], depth, false});
             calls.push_back(accessibleCall(level[i], "GetInterfaces", nullptr, "(as)"));
         }
         // Hidden subtrees (closed menus, other pages) are not walked.
         if (!mayHoldFocusBelow(*state)) continue;
         childCalls.push_back(accessibleCall(level[i], "GetChildren", nullptr, "(a(so))"));
+        childrenOfFocused.push_back(focused);
     }
     calls.insert(calls.end(), childCalls.begin(), childCalls.end());
     std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
     std::size_t reply = 0;
     for (FocusCandidate& candidate : facts.focused)
         candidate.hasText = hasTextInterface(replies[reply++].get());
-    for (; reply < replies.size(); ++reply) {
+    for (std::size_t k = 0; reply < replies.size(); ++reply, ++k) {
         Objects children = objectsIn(replies[reply].get());
-        facts.next.insert(facts.next.end(), children.begin(), children.end());
+        Objects& into = childrenOfFocused[k] ? facts.belowFocused : facts.beside;
+        into.insert(into.end(), children.begin(), children.end());
     }
     return facts;
+}
+
+// One level still to walk, and its depth.
+struct PendingLevel {
+    Objects objects;
+    int depth = 0;
+};
+
+bool holdsText(const std::vector<FocusCandidate>& candidates) {
+    return std::any_of(candidates.begin(), candidates.end(),
+                       [](const FocusCandidate& candidate) { return candidate.hasText; });
 }
 
 // Focused objects below `root` (itself excluded), each marked whether it has Text, level by
 // level, at most kWalkLimit objects. Depths count from `root`. The walk ends with the level
 // where a focused object with Text is found: toolkits mark focused containers above the
-// focused text, never text below it.
+// focused text, never text below it. Below a level's focused objects the walk goes on first,
+// and comes back to the objects beside them only where that finds no focused text: a browser
+// built on Qt marks its web view focused around the page's focused text, and its toolbars, tabs
+// and menus then cost no calls; a focused status bar (kwrite) costs no more than before.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
                                          const Deadline& deadline) {
     std::vector<FocusCandidate> found;
-    Objects level = childrenOfAll(bus, {root}, deadline).front();
+    std::vector<PendingLevel> deferred; // resumed last first: the innermost focus first
+    PendingLevel level{childrenOfAll(bus, {root}, deadline).front(), 1};
     std::size_t visited = 0;
-    for (int depth = 1; !level.empty() && depth <= kDepthLimit && deadline.remainingMs() > 0;
-         ++depth) {
-        if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
-        visited += level.size();
-        LevelFacts facts =
-            askLevel(bus, level, depth, depth == 1 && root.path == atspi::kRootPath, deadline);
+    while (deadline.remainingMs() > 0) {
+        if (level.objects.empty()) {
+            if (deferred.empty()) break;
+            level = std::move(deferred.back());
+            deferred.pop_back();
+            continue;
+        }
+        if (visited >= kWalkLimit) break;
+        if (level.depth > kDepthLimit) {
+            level.objects.clear();
+            continue;
+        }
+        if (level.objects.size() > kWalkLimit - visited) level.objects.resize(kWalkLimit - visited);
+        visited += level.objects.size();
+        LevelFacts facts = askLevel(bus, level.objects, level.depth,
+                                    level.depth == 1 && root.path == atspi::kRootPath, deadline);
         found.insert(found.end(), facts.focused.begin(), facts.focused.end());
-        bool textFound = false;
-        for (const FocusCandidate& candidate : facts.focused)
-            textFound = textFound || candidate.hasText;
-        if (textFound) break;
-        level = std::move(facts.next);
+        if (holdsText(facts.focused)) break;
+        const int next = level.depth + 1;
+        if (facts.belowFocused.empty()) {
+            level = {std::move(facts.beside), next};
+            continue;
+        }
+        if (!facts.beside.empty()) deferred.push_back({std::move(facts.beside), next});
+        level = {std::move(facts.belowFocused), next};
     }
     return found;
 }

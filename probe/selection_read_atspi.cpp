@@ -1,6 +1,7 @@
 #include "selection_read_atspi.h"
 
 #include "focus_atspi.h"
+#include "names_atspi.h"
 #include "selection.h"
 #include "text_atspi.h"
 #include "utf.h"
@@ -20,10 +21,17 @@ constexpr std::int64_t kChunkCharacters = 8192;
 constexpr int kRereads = 2;
 constexpr int kRereadPauseMs = 10;
 constexpr int kRereadReserveMs = 200;
+// A page not built yet is asked again at this interval while this much of the budget remains:
+// Firefox built its page within about 150 ms of the first question, and an element that stays
+// at (-1, -1) with nothing selected costs at most half the budget.
+constexpr int kUnbuiltPauseMs = 40;
+constexpr int kUnbuiltReserveMs = 500;
 
-// False only for a box that was given with no extent (Firefox's first (0,0,0,0)).
+// False only for a box that was given with no extent (Firefox's first (0,0,0,0)), from a
+// toolkit whose zero box may still change.
 bool hasBox(const SelectionRead& selection) {
-    return !selection.extents || selection.extents->width > 0 || selection.extents->height > 0;
+    return !selection.extents || selection.steadyZeroBox || selection.extents->width > 0 ||
+           selection.extents->height > 0;
 }
 
 // True when the answer has what a selection of its length must have: some text, and a box
@@ -102,6 +110,7 @@ std::optional<SelectionRead> readOnce(const AtspiRun& run, const AtspiObject& ob
     selection.charEnd = read.offsets->second;
     selection.secret = read.secret;
     selection.windowRelative = read.windowRelative;
+    selection.steadyZeroBox = read.steadyZeroBox;
     selection.length = selection.charEnd - selection.charStart;
     if (selection.secret) return selection;
     // The logic asks a long selection only for its first units, a short one for its text.
@@ -134,14 +143,12 @@ std::optional<SelectionRead> readAgainIfIncomplete(const AtspiRun& run, const At
     return selection;
 }
 
-} // namespace
-
-std::optional<SelectionRead> readSelection(const AtspiRun& run, const AtspiObject& element) {
+// Right after the focus moves, Firefox may still name the object that had it: where the
+// answer stays without a box, the object now focused is asked once more.
+std::optional<SelectionRead> readFollowingFocus(const AtspiRun& run, const AtspiObject& element) {
     std::optional<SelectionRead> selection = readAgainIfIncomplete(run, element);
     if (selection && !isComplete(*selection) && !hasBox(*selection) &&
         run.deadline->remainingMs() > kRereadReserveMs) {
-        // Right after the focus moves, Firefox may still name the object that had it: the
-        // object now focused is asked once more.
         FocusSearch search = findFocusedObject(run.bus, *run.deadline, run.activeWindowPid);
         if (search.focused && !(*search.focused == element)) {
             if (auto moved = readAgainIfIncomplete(run, *search.focused)) {
@@ -149,6 +156,47 @@ std::optional<SelectionRead> readSelection(const AtspiRun& run, const AtspiObjec
             }
         }
     }
+    return selection;
+}
+
+// True for an answer a page still building gives: no range, a caret only, or a range
+// without its text or box.
+bool lacksSelection(const std::optional<SelectionRead>& selection) {
+    return !selection || selection->charEnd == selection->charStart || !isComplete(*selection);
+}
+
+// True when the object is placed at (-1, -1): the position of an element whose layout has not
+// run yet (Firefox's page in the first moments after it starts).
+bool placedNowhere(const AtspiRun& run, const AtspiObject& object) {
+    VariantPtr reply = callMethod(
+        run.bus,
+        {object.bus.c_str(), object.path.c_str(), atspi::kComponentInterface, "GetPosition"},
+        g_variant_new("(u)", atspi::kScreenCoordinates), "(ii)", *run.deadline);
+    if (!reply) return false;
+    gint32 x = 0, y = 0;
+    g_variant_get(reply.get(), "(ii)", &x, &y);
+    return x == -1 && y == -1;
+}
+
+// A page not built yet builds once asked: the focus is found and read again while it shows
+// the marks of one and the budget lasts. A round that reads nothing keeps the answer before.
+std::optional<SelectionRead> readOnceBuilt(const AtspiRun& run, const AtspiObject& element) {
+    std::optional<SelectionRead> selection = readFollowingFocus(run, element);
+    AtspiObject current = selection ? selection->object : element;
+    while (lacksSelection(selection) && run.deadline->remainingMs() > kUnbuiltReserveMs &&
+           placedNowhere(run, current)) {
+        g_usleep(static_cast<gulong>(kUnbuiltPauseMs) * 1000);
+        FocusSearch search = findFocusedObject(run.bus, *run.deadline, run.activeWindowPid);
+        if (search.focused) current = std::move(*search.focused);
+        if (auto again = readFollowingFocus(run, current)) selection = std::move(again);
+    }
+    return selection;
+}
+
+} // namespace
+
+std::optional<SelectionRead> readSelection(const AtspiRun& run, const AtspiObject& element) {
+    std::optional<SelectionRead> selection = readOnceBuilt(run, element);
     if (!selection) return std::nullopt;
     if (selection->text && selection->text->empty() && selection->charEnd > selection->charStart) {
         // Java's bridge answers "" for a range holding a character outside the BMP: the

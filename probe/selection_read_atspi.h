@@ -34,9 +34,12 @@ struct SelectionRead {
     bool extentsAsked = false;       // asked with the text: a failure is not asked again
     std::optional<AxRect> element;   // the element's box, asked with the range's
     bool windowRelative = false;     // the toolkit's positions are relative to its window
+    bool steadyZeroBox = false;      // the toolkit's zero box is its final answer (Qt)
 };
 
 // The selection of `element`, or of the object that has the focus now where the element's
-// answer stays without a box (Firefox may still name the object that had the focus). Absent
-// when no read gave offsets. A read again that fails keeps what was read before.
+// answer stays without a box (Firefox may still name the object that had the focus). A page
+// not built yet (its focused element placed at (-1, -1), no selection read) is asked again
+// within the run's budget. Absent when no read gave offsets. A read again that fails keeps
+// what was read before.
 std::optional<SelectionRead> readSelection(const AtspiRun& run, const AtspiObject& element);

@@ -29,6 +29,12 @@ bool isGtk4(GVariant* name, GVariant* version) {
            g_str_has_prefix(propertyString(version).c_str(), "4.");
 }
 
+// Qt answers a range's extents from its layout as it stands: where it answers a zero box (Qt
+// Quick's text, QtWebEngine's pages), asking again gives the same zero box.
+bool answersSteadyZeroBox(GVariant* name) {
+    return g_ascii_strcasecmp(propertyString(name).c_str(), "Qt") == 0;
+}
+
 // Ranges of more characters are measured by their ends: a toolkit that measures a range
 // character by character (GTK 3, about 36 us each) would spend most of the run's budget on
 // a long selection.
@@ -188,6 +194,7 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
         deadline);
     SelectionOffsets read;
     read.windowRelative = isGtk4(replies[4].get(), replies[5].get());
+    read.steadyZeroBox = answersSteadyZeroBox(replies[4].get());
     guint32 role = 0;
     if (replies[0]) g_variant_get(replies[0].get(), "(u)", &role);
     read.secret = keepsTextPrivate(role);

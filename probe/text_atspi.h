@@ -36,6 +36,7 @@ struct SelectionOffsets {
     bool rangeMissing = false;      // a selection was counted but its range not given
     bool secret = false;            // a password field
     bool windowRelative = false;    // a toolkit that answers screen positions per window
+    bool steadyZeroBox = false;     // a toolkit whose zero box for a range is its final answer
 };
 
 // The role, the count of selections, the first selection, the caret and the application's

@@ -18,7 +18,9 @@ cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_pass
        firefox_first_answers java_text_area kwrite_two_lines
        apps_boxes_e2e.py:terminal_relative apps_boxes_e2e.py:kde_two_lines
        apps_boxes_e2e.py:gtk3_scaled apps_boxes_e2e.py:gtk4_text_view
-       apps_boxes_e2e.py:firefox_boxes"
+       apps_boxes_e2e.py:firefox_boxes
+       apps_timing_e2e.py:qt_quick_area
+       apps_timing_e2e.py:qtwebengine_page apps_timing_e2e.py:firefox_first_probe"
 [ $# -eq 0 ] || cases="$*"
 status=0
 if [ -n "${SELECTION_PROBE_COMPARE:-}" ]; then

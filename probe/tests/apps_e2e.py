@@ -400,9 +400,9 @@ class AppCase(unittest.TestCase):
         return app, window_of(app, "probe page")
 
     def warm_up(self):
-        """The first probe after a browser starts may find no range yet and boxes at (-1, -1):
-        the browser computes positions when first asked. Hosts meet this too; it is written
-        down for them, and the checks below start from the second probe."""
+        """The first probe after a browser starts, logged: Firefox builds its page when first
+        asked, and the probe then asks again itself. That first probe is judged by
+        apps_timing_e2e.py (firefox_first_probe); the checks below start from the second."""
         first = probe_once()
         print(f"first probe after start: {json.dumps(first, ensure_ascii=False)}",
               file=sys.stderr)

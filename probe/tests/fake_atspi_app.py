@@ -22,6 +22,17 @@ a selection:
                           the selection, later ones the range
     no-range-always       every GetSelection answers (-1, -1)
     no-range-thrice       the first three GetSelection answer (-1, -1), later ones the range
+    qt-zero-always        every GetRangeExtents answers (0, 0, 0, 0), from an application
+                          that names its toolkit Qt 5.15.8, as Qt Quick's text does
+    unbuilt-first         a page not built yet: the first two reads of the selection
+                          (GetNSelections) count none, the caret at 0 and the field placed
+                          at (-1, -1) until the next read, as Firefox right after it starts
+    unbuilt-always        a page that is never built: every read counts no selection, gives
+                          the caret at 0 and places the field at (-1, -1)
+    web-view              no Collection: beside a tool bar of 20 buttons, a focused web view
+                          holds a pane holding the focused field, as a QtWebEngine browser
+    focused-bar           the same tree with the tool bar focused and the web view not, as
+                          kwrite marks its status bar
 
     fake_atspi_app.py MODE [START END]
 
@@ -31,6 +42,8 @@ each on standard output:
 
     select START END   a new selection, whose answers are counted afresh -> "selected"
     served             -> "served N": incomplete or failed answers since the last selection
+    asked              -> "asked N": GetRangeExtents calls since the last selection
+    beside             -> "beside N": calls on the tool bar's buttons since the last selection
 
 It ends when standard input closes, on SIGTERM or SIGINT.
 """
@@ -63,6 +76,11 @@ FAULTS = {
     "no-range-first": {"first range"},
     "no-range-always": {"every range"},
     "no-range-thrice": {"first three ranges"},
+    "qt-zero-always": {"every box", "Qt"},
+    "unbuilt-first": {"first two reads unbuilt"},
+    "unbuilt-always": {"first two reads unbuilt", "never built"},
+    "web-view": {"web view"},
+    "focused-bar": {"web view", "focused bar"},
 }
 MODES = tuple(FAULTS)
 
@@ -70,8 +88,13 @@ ROOT = "/org/a11y/atspi/accessible/root"
 FRAME = "/org/a11y/atspi/accessible/frame"
 FIELD = "/org/a11y/atspi/accessible/field"
 NULL = "/org/a11y/atspi/null"
+TOOL_BAR = "/org/a11y/atspi/accessible/toolbar"
+VIEW = "/org/a11y/atspi/accessible/view"
+PANE = "/org/a11y/atspi/accessible/pane"
+BUTTONS = [f"/org/a11y/atspi/accessible/button{n}" for n in range(20)]
 
 ROLE_APPLICATION, ROLE_FRAME, ROLE_ENTRY = 75, 23, 79
+ROLE_PUSH_BUTTON, ROLE_TOOL_BAR, ROLE_FILLER, ROLE_DOCUMENT_WEB = 42, 62, 37, 95
 STATE_ACTIVE, STATE_EDITABLE, STATE_ENABLED, STATE_FOCUSABLE, STATE_FOCUSED = 1, 7, 8, 11, 12
 STATE_SENSITIVE, STATE_SHOWING, STATE_SINGLE_LINE, STATE_VISIBLE = 24, 25, 26, 30
 
@@ -190,6 +213,32 @@ class FakeApplication:
                     "interfaces": ["org.a11y.atspi.Accessible", "org.a11y.atspi.Component",
                                    "org.a11y.atspi.Text"]},
         }
+        if "web view" in self.faults:
+            self.add_web_view()
+
+    def add_web_view(self):
+        """The frame without Collection, holding a tool bar and the web view around the field."""
+        showing = state_words(STATE_ENABLED, STATE_SHOWING, STATE_VISIBLE)
+        focused = state_words(STATE_ENABLED, STATE_FOCUSABLE, STATE_FOCUSED, STATE_SHOWING,
+                              STATE_VISIBLE)
+        bar_focused = "focused bar" in self.faults
+        plain = ["org.a11y.atspi.Accessible"]
+        frame = self.objects[FRAME]
+        frame["interfaces"] = [i for i in frame["interfaces"] if not i.endswith("Collection")]
+        frame["children"] = [TOOL_BAR, VIEW]
+        self.objects[TOOL_BAR] = {"role": ROLE_TOOL_BAR, "name": "", "parent": (self.name, FRAME),
+                                  "children": BUTTONS, "interfaces": plain,
+                                  "states": focused if bar_focused else showing}
+        for button in BUTTONS:
+            self.objects[button] = {"role": ROLE_PUSH_BUTTON, "name": "", "children": [],
+                                    "parent": (self.name, TOOL_BAR), "states": showing,
+                                    "interfaces": plain}
+        self.objects[VIEW] = {"role": ROLE_DOCUMENT_WEB, "name": "", "parent": (self.name, FRAME),
+                              "children": [PANE], "interfaces": plain,
+                              "states": showing if bar_focused else focused}
+        self.objects[PANE] = {"role": ROLE_FILLER, "name": "", "parent": (self.name, VIEW),
+                              "children": [FIELD], "states": showing, "interfaces": plain}
+        self.objects[FIELD]["parent"] = (self.name, PANE)
 
     def select(self, start, end):
         self.selection = (start, end)
@@ -197,6 +246,9 @@ class FakeApplication:
         self.range_asked = 0
         self.selected_text_asked = 0
         self.served = 0
+        self.reads = 0
+        self.beside = 0
+        self.built = "first two reads unbuilt" not in self.faults
 
     # --- answers ------------------------------------------------------------------------------
 
@@ -246,7 +298,7 @@ class FakeApplication:
             return "(u)", (facts["role"],)
         if method == "GetRoleName":
             return "(s)", ({ROLE_APPLICATION: "application", ROLE_FRAME: "frame",
-                            ROLE_ENTRY: "entry"}[facts["role"]],)
+                            ROLE_ENTRY: "entry"}.get(facts["role"], "filler"),)
         if method == "GetInterfaces":
             return "(as)", (facts["interfaces"],)
         if method == "GetAttributes":
@@ -258,6 +310,8 @@ class FakeApplication:
     def answer(self, path, interface, method, args):
         """(reply type, values) of a method call, or None for an unknown one."""
         short = interface.rsplit(".", 1)[-1]
+        if path in BUTTONS:
+            self.beside += 1
         if path not in self.objects or interface not in self.objects[path]["interfaces"]:
             return None
         if short == "Accessible":
@@ -267,6 +321,8 @@ class FakeApplication:
             return "(a(so))", ([(self.name, FIELD)] if path != FIELD else [],)
         if short == "Component":
             x, y, width, height = FIELD_BOX if path == FIELD else (180, 100, 400, 200)
+            if path == FIELD and not self.built:
+                x, y, width, height = (-1, -1, 0, 0)
             if method == "GetExtents":
                 return "((iiii))", ((x, y, width, height),)
             if method == "GetPosition":
@@ -281,6 +337,12 @@ class FakeApplication:
                 self.served += 1
                 raise Unanswered()
             if method == "GetNSelections":
+                self.reads += 1
+                if not self.built and self.reads > 2 and "never built" not in self.faults:
+                    self.built = True
+                if not self.built:
+                    self.served += 1
+                    return "(i)", (0,)
                 return "(i)", (1 if self.selection[0] != self.selection[1] else 0,)
             if method == "GetSelection":
                 return "(ii)", self.range(args[0])
@@ -297,12 +359,12 @@ class FakeApplication:
             "Description": GLib.Variant("s", ""),
             "Parent": GLib.Variant("(so)", facts.get("parent", ("", NULL))),
             "ChildCount": GLib.Variant("i", len(facts.get("children", []))),
-            "ToolkitName": GLib.Variant("s", "scripted"),
-            "Version": GLib.Variant("s", "1.0"),
+            "ToolkitName": GLib.Variant("s", "Qt" if "Qt" in self.faults else "scripted"),
+            "Version": GLib.Variant("s", "5.15.8" if "Qt" in self.faults else "1.0"),
             "AtspiVersion": GLib.Variant("s", "2.1"),
             "Id": GLib.Variant("i", 0),
             "CharacterCount": GLib.Variant("i", len(FIELD_TEXT)),
-            "CaretOffset": GLib.Variant("i", self.selection[1]),
+            "CaretOffset": GLib.Variant("i", self.selection[1] if self.built else 0),
         }
         return values.get(name)
 
@@ -365,6 +427,10 @@ def serve_commands(app, loop):
             print("selected", flush=True)
         elif words == ["served"]:
             print(f"served {app.served}", flush=True)
+        elif words == ["asked"]:
+            print(f"asked {app.extents_asked}", flush=True)
+        elif words == ["beside"]:
+            print(f"beside {app.beside}", flush=True)
         else:
             print(f"fake: unknown command {line.strip()!r}", file=sys.stderr)
         return True

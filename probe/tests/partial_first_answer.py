@@ -61,9 +61,12 @@ def at_corner(answer):
 
 
 NOTHING = {"trusted": True}
+UNBUILT_CARET = {"trusted": True, "selectedLength": 0, "x": -1, "y": -1, "width": 8, "height": 12}
 
 # Mode: (the right first answers, the right answers after the second selection, whether the
-# fake answers incompletely). Where several answers are right, each is whole as far as it goes.
+# fake answers incompletely[, the most calls a probe may make of a kind the fake counts: "asked"
+# GetRangeExtents, "beside" calls on objects beside the focus]). Where several answers are
+# right, each is whole as far as it goes.
 CASES = {
     "complete": ([FIRST], [SECOND], False),
     "zero-extents-first": ([FIRST], [SECOND], True),
@@ -80,6 +83,17 @@ CASES = {
     "no-range-always": ([at_corner(NOTHING)], [at_corner(NOTHING)], True),
     # The range comes later in the run, if at all: never as a text without its length.
     "no-range-thrice": ([FIRST, at_corner(NOTHING)], [SECOND, at_corner(NOTHING)], True),
+    # A toolkit whose zero box is its answer (Qt): the box is asked once, not again.
+    "qt-zero-always": ([at_corner(FIRST)], [at_corner(SECOND)], True, {"asked": 1}),
+    # A page not built yet when first asked: the probe asks again until it is.
+    "unbuilt-first": ([FIRST], [SECOND], True),
+    # A page never built: the probe asks again while its budget lasts, then answers the caret
+    # at the field's corner, (-1, -1), with the smallest box, as it was read.
+    "unbuilt-always": ([UNBUILT_CARET], [UNBUILT_CARET], True),
+    # The focused web view holds the focus: the tool bar beside it is not walked.
+    "web-view": ([FIRST], [SECOND], False, {"beside": 0}),
+    # A focused bar beside the way to the field: walked first, then the rest.
+    "focused-bar": ([FIRST], [SECOND], False),
 }
 
 
@@ -181,9 +195,14 @@ class PartialFirstAnswer(unittest.TestCase):
         box = [key in answer for key in ("x", "y", "width", "height")]
         self.assertIn(box, ([True] * 4, [False] * 4), "part of a box")
 
-    def judge(self, answer, expected, faulty, what):
+    def judge(self, answer, expected, faulty, what, limits=None):
         """The failures of the first answer after `what`, as text; empty when it is right."""
         failures = []
+        for kind, most in (limits or {}).items():
+            made = int(self.fake.command(kind)[1])
+            if made > most:
+                failures.append(f"after {what}: {made} calls of the kind {kind!r}, not at most "
+                                f"{most}")
         try:
             self.assert_consistent(answer)
         except AssertionError as failure:
@@ -197,10 +216,10 @@ class PartialFirstAnswer(unittest.TestCase):
         return failures
 
     def test_first_answers(self):
-        first, second, faulty = CASES[MODE]
-        failures = self.judge(probe_once(), first, faulty, "the start")
+        first, second, faulty, *limits = CASES[MODE]
+        failures = self.judge(probe_once(), first, faulty, "the start", *limits)
         self.assertEqual(self.fake.command("select %d %d" % SECOND_RANGE), ["selected"])
-        failures += self.judge(probe_once(), second, faulty, "a new selection")
+        failures += self.judge(probe_once(), second, faulty, "a new selection", *limits)
         if failures:
             self.fail("\n".join(failures))
 
