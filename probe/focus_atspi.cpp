@@ -58,6 +58,25 @@ std::vector<std::optional<std::uint64_t>> statesOfAll(GDBusConnection* bus, cons
     return states;
 }
 
+PendingCall childCountCall(const AtspiObject& object) {
+    return {{object.bus.c_str(), object.path.c_str(), atspi::kPropertiesInterface, "Get"},
+            g_variant_new("(ss)", atspi::kAccessibleInterface, "ChildCount"),
+            "(v)"};
+}
+
+// The child count a `(v)` reply holds; absent when there is none or it is not a number.
+std::optional<std::int64_t> childCountIn(GVariant* reply) {
+    if (!reply) return std::nullopt;
+    VariantPtr boxed(g_variant_get_child_value(reply, 0));
+    VariantPtr value(g_variant_get_variant(boxed.get()));
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
+    return g_variant_get_int32(value.get());
+}
+
+bool tooManyChildren(std::optional<std::int64_t> count) {
+    return count && *count > kMostChildrenAsked;
+}
+
 std::vector<std::optional<std::uint32_t>> pidsOf(GDBusConnection* bus, const Objects& apps,
                                                  const Deadline& deadline) {
     std::vector<PendingCall> calls;
@@ -184,15 +203,32 @@ struct LevelFacts {
     Objects next;
 };
 
-// The level's states in one batch, then in a second batch the children of the objects that
-// may hold the focus and the interfaces of the focused ones. Asking children only where the
-// state allows them saves a call for each hidden object, which toolkits without Collection
-// (Qt) hold in numbers (closed menus, hidden panels). Below an application, only its active
-// frames hold the focus, when it marks any.
-LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool belowApplication,
+// How a walk treats a level: below an application, only its active frames hold the focus,
+// when it marks any; with `countChildren`, each object's child count is asked beside its
+// state, and an object with too many children is not asked for them.
+struct LevelRules {
+    bool belowApplication = false;
+    bool countChildren = false;
+};
+
+// The level's states (and child counts) in one batch, then in a second batch the children of
+// the objects that may hold the focus and the interfaces of the focused ones. Asking children
+// only where the state allows them saves a call for each hidden object, which toolkits without
+// Collection (Qt) hold in numbers (closed menus, hidden panels).
+LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, LevelRules rules,
                     const Deadline& deadline) {
-    std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, level, deadline);
-    bool onlyActive = belowApplication && anyActive(states);
+    std::vector<PendingCall> first;
+    for (const AtspiObject& object : level)
+        first.push_back(accessibleCall(object, "GetState", nullptr, "(au)"));
+    if (rules.countChildren) {
+        for (const AtspiObject& object : level)
+            first.push_back(childCountCall(object));
+    }
+    std::vector<VariantPtr> answers = callAll(bus, first, deadline, kSearchCallCapMs);
+    std::vector<std::optional<std::uint64_t>> states;
+    for (std::size_t i = 0; i < level.size(); ++i)
+        states.push_back(answers[i] ? std::optional(statesIn(answers[i].get())) : std::nullopt);
+    bool onlyActive = rules.belowApplication && anyActive(states);
     std::vector<PendingCall> calls; // interfaces of the focused objects, then children
     std::vector<PendingCall> childCalls;
     LevelFacts facts;
@@ -205,7 +241,9 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool 
             calls.push_back(accessibleCall(level[i], "GetInterfaces", nullptr, "(as)"));
         }
         // Hidden subtrees (closed menus, other pages) are not walked.
-        if (!mayHoldFocusBelow(*state)) continue;
+        if (!walkBelow(*state)) continue;
+        if (rules.countChildren && tooManyChildren(childCountIn(answers[level.size() + i].get())))
+            continue;
         childCalls.push_back(accessibleCall(level[i], "GetChildren", nullptr, "(a(so))"));
     }
     calls.insert(calls.end(), childCalls.begin(), childCalls.end());
@@ -225,7 +263,7 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool 
 // where a focused object with Text is found: toolkits mark focused containers above the
 // focused text, never text below it.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
-                                         const Deadline& deadline) {
+                                         const Deadline& deadline, bool countChildren = false) {
     std::vector<FocusCandidate> found;
     Objects level = childrenOfAll(bus, {root}, deadline).front();
     std::size_t visited = 0;
@@ -233,8 +271,8 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
          ++depth) {
         if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
         visited += level.size();
-        LevelFacts facts =
-            askLevel(bus, level, depth, depth == 1 && root.path == atspi::kRootPath, deadline);
+        const LevelRules rules{depth == 1 && root.path == atspi::kRootPath, countChildren};
+        LevelFacts facts = askLevel(bus, level, depth, rules, deadline);
         found.insert(found.end(), facts.focused.begin(), facts.focused.end());
         bool textFound = false;
         for (const FocusCandidate& candidate : facts.focused)
@@ -271,45 +309,168 @@ focusedFromCache(GDBusConnection* bus, const AtspiObject& root, const Deadline& 
     return focused;
 }
 
-bool hasText(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
-    VariantPtr reply =
-        callMethod(bus, accessibleCall(object, "GetInterfaces", nullptr, "(as)").call, nullptr,
-                   "(as)", deadline, kSearchCallCapMs);
-    return hasTextInterface(reply.get());
+// Whether an object has Text and how many children it says it has, asked together.
+struct ObjectFacts {
+    bool hasText = false;
+    std::optional<std::int64_t> children;
+};
+
+ObjectFacts factsOf(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
+    std::vector<VariantPtr> replies = callAll(
+        bus, {accessibleCall(object, "GetInterfaces", nullptr, "(as)"), childCountCall(object)},
+        deadline, kSearchCallCapMs);
+    return {hasTextInterface(replies[0].get()), childCountIn(replies[1].get())};
+}
+
+// Sockets in another connection's tree are searched at most this deep, and at most this many
+// sockets of one frame are followed.
+constexpr int kEmbeddingDepth = 3;
+constexpr gint32 kSocketsAsked = 4;
+
+// A rule for GetMatches: objects with none of the states (an empty state set), as a socket
+// answers.
+GVariant* statelessRule() {
+    GVariantBuilder states;
+    g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
+    g_variant_builder_add(&states, "i", gint32{-1});
+    g_variant_builder_add(&states, "i", gint32{-1});
+    GVariantBuilder attributes;
+    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+    GVariantBuilder roles;
+    g_variant_builder_init(&roles, G_VARIANT_TYPE("ai"));
+    GVariantBuilder interfaces;
+    g_variant_builder_init(&interfaces, G_VARIANT_TYPE("as"));
+    constexpr gint32 kMatchNone = 3;
+    return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, kMatchNone, &attributes, kMatchAll,
+                         &roles, kMatchAll, &interfaces, kMatchAll, FALSE, kSortCanonical,
+                         kSocketsAsked, TRUE);
+}
+
+// The roots of the trees that sockets below `root` embed from other connections: the first
+// child of each object with an empty state set, where that child lives in another connection
+// (a web view's page, served by its web process, which is not registered with the registry).
+Objects embeddedRoots(GDBusConnection* bus, const AtspiObject& root, const Deadline& deadline) {
+    VariantPtr reply = callMethod(
+        bus, {root.bus.c_str(), root.path.c_str(), atspi::kCollectionInterface, "GetMatches"},
+        statelessRule(), "(a(so))", deadline, kSearchCallCapMs);
+    Objects sockets = objectsIn(reply.get(), kSocketsAsked);
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& socket : sockets)
+        calls.push_back(
+            accessibleCall(socket, "GetChildAtIndex", g_variant_new("(i)", 0), "((so))"));
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    Objects plugs;
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        std::optional<AtspiObject> plug = objectIn(replies[i].get());
+        if (plug && plug->bus != sockets[i].bus) plugs.push_back(std::move(*plug));
+    }
+    return plugs;
+}
+
+std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& root,
+                                     const Deadline& deadline, int embedding);
+
+// The focused object with Text inside the trees that sockets below `root` embed. A plug has
+// no Collection of its own (WebKit's), its children do: each is searched as a root.
+std::optional<AtspiObject> focusedInEmbedded(GDBusConnection* bus, const AtspiObject& root,
+                                             const Deadline& deadline, int embedding) {
+    if (embedding >= kEmbeddingDepth) return std::nullopt;
+    for (const AtspiObject& plug : embeddedRoots(bus, root, deadline)) {
+        Objects tops = childrenOfAll(bus, {plug}, deadline).front();
+        if (tops.size() > kSocketsAsked) tops.resize(kSocketsAsked);
+        tops.push_back(plug);
+        for (const AtspiObject& top : tops) {
+            std::optional<AtspiObject> found = focusedIn(bus, top, deadline, embedding + 1);
+            if (found && factsOf(bus, *found, deadline).hasText) return found;
+        }
+    }
+    return std::nullopt;
+}
+
+// The parent of an object in the same connection; absent when it names none or another one.
+std::optional<AtspiObject> parentOf(GDBusConnection* bus, const AtspiObject& object,
+                                    const Deadline& deadline) {
+    VariantPtr reply = callMethod(
+        bus, {object.bus.c_str(), object.path.c_str(), atspi::kPropertiesInterface, "Get"},
+        g_variant_new("(ss)", atspi::kAccessibleInterface, "Parent"), "(v)", deadline,
+        kSearchCallCapMs);
+    if (!reply) return std::nullopt;
+    VariantPtr boxed(g_variant_get_child_value(reply.get(), 0));
+    VariantPtr value(g_variant_get_variant(boxed.get()));
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE("(so)"))) return std::nullopt;
+    const gchar* name = nullptr;
+    const gchar* path = nullptr;
+    g_variant_get(value.get(), "(&s&o)", &name, &path);
+    if (object.bus != name || std::string_view(path) == atspi::kNullPath) return std::nullopt;
+    return AtspiObject{name, path};
+}
+
+// Ancestors of a focused object without text whose subtrees are walked for the focused text.
+constexpr int kAncestorsWalked = 3;
+
+// The focused object with Text beside `focused`, nearest first: the subtree of its parent is
+// walked, then its grandparent's, up to `root` (the active frame), without asking for the
+// children of an object that has too many (the sheet beside the cell editor).
+std::optional<AtspiObject> focusedBeside(GDBusConnection* bus, const AtspiObject& root,
+                                         const AtspiObject& focused, const Deadline& deadline) {
+    AtspiObject at = focused;
+    for (int climbed = 0; climbed < kAncestorsWalked && !(at == root); ++climbed) {
+        std::optional<AtspiObject> parent = parentOf(bus, at, deadline);
+        at = parent ? std::move(*parent) : root;
+        std::optional<FocusCandidate> found = chooseFocused(walkForFocus(bus, at, deadline, true));
+        if (found && found->hasText) return found->object;
+    }
+    return std::nullopt;
+}
+
+// From the first focused object that the application's own search gave: where it has no text
+// (a document panel around the focused paragraph) the search goes on below it, unless it has
+// too many children to search (a spreadsheet's table); then the active frame is walked for a
+// focused object with text beside it (the cell editor beside the sheet). Asking the search for
+// more than the first would make the application visit its whole tree.
+std::optional<AtspiObject> focusedFromMatch(GDBusConnection* bus, const AtspiObject& root,
+                                            AtspiObject chosen, const Deadline& deadline) {
+    ObjectFacts facts = factsOf(bus, chosen, deadline);
+    for (int level = 0; !facts.hasText && level < kNestedSearches; ++level) {
+        if (tooManyChildren(facts.children)) break;
+        std::optional<Objects> inner = matchFocused(bus, chosen, deadline);
+        if (!inner || inner->empty()) break;
+        chosen = inner->front();
+        facts = factsOf(bus, chosen, deadline);
+    }
+    if (facts.hasText) return chosen;
+    // A focused container may hold the focused text without marking it for a search.
+    if (!tooManyChildren(facts.children)) {
+        std::optional<FocusCandidate> inner =
+            chooseFocused(walkForFocus(bus, chosen, deadline, true));
+        if (inner && inner->hasText) return inner->object;
+    }
+    if (std::optional<AtspiObject> beside = focusedBeside(bus, root, chosen, deadline))
+        return beside;
+    return chosen;
 }
 
 // The focused object below `root` with a Text interface. Where the application searches
-// itself (Collection), the first focused object in tree order is taken, and where it has no
-// text (a document panel around the focused paragraph) the search goes on below it; asking
-// for more than the first would make the application visit its whole tree. Elsewhere the
+// itself (Collection), the first focused object in tree order is taken (see focusedFromMatch);
+// where it names none, the trees embedded from other connections are searched. Elsewhere the
 // tree is walked and the deepest focused object with text wins.
 std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& root,
-                                     const Deadline& deadline) {
+                                     const Deadline& deadline, int embedding) {
     std::optional<Objects> matched = matchFocused(bus, root, deadline);
-    std::optional<AtspiObject> chosen;
     if (matched) {
-        if (matched->empty()) return std::nullopt;
-        chosen = matched->front();
-        for (int level = 0; level < kNestedSearches; ++level) {
-            if (hasText(bus, *chosen, deadline)) return chosen;
-            std::optional<Objects> inner = matchFocused(bus, *chosen, deadline);
-            if (!inner || inner->empty()) break;
-            chosen = inner->front();
-        }
-    } else {
-        std::optional<std::vector<FocusCandidate>> cached = focusedFromCache(bus, root, deadline);
-        std::vector<FocusCandidate> walked =
-            cached ? std::move(*cached) : walkForFocus(bus, root, deadline);
-        std::optional<FocusCandidate> best = chooseFocused(walked);
-        if (!best) return std::nullopt;
-        if (best->hasText) return best->object;
-        chosen = best->object;
+        if (matched->empty()) return focusedInEmbedded(bus, root, deadline, embedding);
+        return focusedFromMatch(bus, root, matched->front(), deadline);
     }
+    std::optional<std::vector<FocusCandidate>> cached = focusedFromCache(bus, root, deadline);
+    std::vector<FocusCandidate> walked =
+        cached ? std::move(*cached) : walkForFocus(bus, root, deadline);
+    std::optional<FocusCandidate> best = chooseFocused(walked);
+    if (!best) return std::nullopt;
+    if (best->hasText) return best->object;
     // A focused container may hold the focused text without marking it for a search.
-    std::vector<FocusCandidate> below = walkForFocus(bus, *chosen, deadline);
-    std::optional<FocusCandidate> inner = chooseFocused(below);
+    std::optional<FocusCandidate> inner = chooseFocused(walkForFocus(bus, best->object, deadline));
     if (inner && inner->hasText) return inner->object;
-    return chosen;
+    return best->object;
 }
 
 // The frame to search in: the active one, the only one, or the whole application.
@@ -350,6 +511,6 @@ FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline,
     // Chosen by its process alone: its own search covers all its frames, and a frozen
     // application fails that search within the budget.
     if (candidates[*chosen].hasActiveFrame && !frames[*chosen].answered) return search;
-    search.focused = focusedIn(bus, searchRoot(apps[*chosen], frames[*chosen]), deadline);
+    search.focused = focusedIn(bus, searchRoot(apps[*chosen], frames[*chosen]), deadline, 0);
     return search;
 }
