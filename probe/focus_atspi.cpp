@@ -12,6 +12,7 @@ namespace {
 
 constexpr guint32 kSortCanonical = 1;
 constexpr gint32 kMatchAll = 1;
+constexpr gint32 kMatchNone = 3;
 constexpr gint32 kMatchLimit = 1;
 constexpr int kNestedSearches = 8;
 // One unresponsive application must not use up the whole budget of the search.
@@ -161,20 +162,25 @@ std::vector<FrameFacts> framesOf(GDBusConnection* bus, const Objects& apps,
     return facts;
 }
 
-GVariant* focusedRule() {
+// A GetMatches rule on states alone: the two words of a state set, how they must match
+// (kMatchAll: every state; kMatchNone: none of them), and the most objects answered.
+GVariant* statesRule(gint32 low, gint32 high, gint32 match, gint32 limit) {
     GVariantBuilder states;
     g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
-    g_variant_builder_add(&states, "i", gint32{1} << atspi::kStateFocused);
-    g_variant_builder_add(&states, "i", gint32{0});
+    g_variant_builder_add(&states, "i", low);
+    g_variant_builder_add(&states, "i", high);
     GVariantBuilder attributes;
     g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
     GVariantBuilder roles;
     g_variant_builder_init(&roles, G_VARIANT_TYPE("ai"));
     GVariantBuilder interfaces;
     g_variant_builder_init(&interfaces, G_VARIANT_TYPE("as"));
-    return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, kMatchAll, &attributes, kMatchAll,
-                         &roles, kMatchAll, &interfaces, kMatchAll, FALSE, kSortCanonical,
-                         kMatchLimit, TRUE);
+    return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, match, &attributes, kMatchAll, &roles,
+                         kMatchAll, &interfaces, kMatchAll, FALSE, kSortCanonical, limit, TRUE);
+}
+
+GVariant* focusedRule() {
+    return statesRule(gint32{1} << atspi::kStateFocused, 0, kMatchAll, kMatchLimit);
 }
 
 // Every focused object below `root`, or absent when it has no Collection or did not answer.
@@ -327,32 +333,14 @@ ObjectFacts factsOf(GDBusConnection* bus, const AtspiObject& object, const Deadl
 constexpr int kEmbeddingDepth = 3;
 constexpr gint32 kSocketsAsked = 4;
 
-// A rule for GetMatches: objects with none of the states (an empty state set), as a socket
-// answers.
-GVariant* statelessRule() {
-    GVariantBuilder states;
-    g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
-    g_variant_builder_add(&states, "i", gint32{-1});
-    g_variant_builder_add(&states, "i", gint32{-1});
-    GVariantBuilder attributes;
-    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-    GVariantBuilder roles;
-    g_variant_builder_init(&roles, G_VARIANT_TYPE("ai"));
-    GVariantBuilder interfaces;
-    g_variant_builder_init(&interfaces, G_VARIANT_TYPE("as"));
-    constexpr gint32 kMatchNone = 3;
-    return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, kMatchNone, &attributes, kMatchAll,
-                         &roles, kMatchAll, &interfaces, kMatchAll, FALSE, kSortCanonical,
-                         kSocketsAsked, TRUE);
-}
-
 // The roots of the trees that sockets below `root` embed from other connections: the first
 // child of each object with an empty state set, where that child lives in another connection
 // (a web view's page, served by its web process, which is not registered with the registry).
 Objects embeddedRoots(GDBusConnection* bus, const AtspiObject& root, const Deadline& deadline) {
     VariantPtr reply = callMethod(
         bus, {root.bus.c_str(), root.path.c_str(), atspi::kCollectionInterface, "GetMatches"},
-        statelessRule(), "(a(so))", deadline, kSearchCallCapMs);
+        // Objects with none of the states: an empty state set, as a socket answers.
+        statesRule(-1, -1, kMatchNone, kSocketsAsked), "(a(so))", deadline, kSearchCallCapMs);
     Objects sockets = objectsIn(reply.get(), kSocketsAsked);
     std::vector<PendingCall> calls;
     for (const AtspiObject& socket : sockets)
@@ -425,9 +413,9 @@ std::optional<AtspiObject> focusedBeside(GDBusConnection* bus, const AtspiObject
 
 // From the first focused object that the application's own search gave: where it has no text
 // (a document panel around the focused paragraph) the search goes on below it, unless it has
-// too many children to search (a spreadsheet's table); then the active frame is walked for a
-// focused object with text beside it (the cell editor beside the sheet). Asking the search for
-// more than the first would make the application visit its whole tree.
+// too many children to search (a spreadsheet's table); then its ancestors' subtrees are walked
+// for a focused object with text beside it (the cell editor beside the sheet). Asking the search
+// for more than the first would make the application visit its whole tree.
 std::optional<AtspiObject> focusedFromMatch(GDBusConnection* bus, const AtspiObject& root,
                                             AtspiObject chosen, const Deadline& deadline) {
     ObjectFacts facts = factsOf(bus, chosen, deadline);
