@@ -12,7 +12,6 @@ namespace {
 
 constexpr guint32 kSortCanonical = 1;
 constexpr gint32 kMatchAll = 1;
-constexpr gint32 kMatchNone = 3;
 constexpr gint32 kMatchLimit = 1;
 constexpr int kNestedSearches = 8;
 // One unresponsive application must not use up the whole budget of the search.
@@ -162,25 +161,20 @@ std::vector<FrameFacts> framesOf(GDBusConnection* bus, const Objects& apps,
     return facts;
 }
 
-// A GetMatches rule on states alone: the two words of a state set, how they must match
-// (kMatchAll: every state; kMatchNone: none of them), and the most objects answered.
-GVariant* statesRule(gint32 low, gint32 high, gint32 match, gint32 limit) {
+GVariant* focusedRule() {
     GVariantBuilder states;
     g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
-    g_variant_builder_add(&states, "i", low);
-    g_variant_builder_add(&states, "i", high);
+    g_variant_builder_add(&states, "i", gint32{1} << atspi::kStateFocused);
+    g_variant_builder_add(&states, "i", gint32{0});
     GVariantBuilder attributes;
     g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
     GVariantBuilder roles;
     g_variant_builder_init(&roles, G_VARIANT_TYPE("ai"));
     GVariantBuilder interfaces;
     g_variant_builder_init(&interfaces, G_VARIANT_TYPE("as"));
-    return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, match, &attributes, kMatchAll, &roles,
-                         kMatchAll, &interfaces, kMatchAll, FALSE, kSortCanonical, limit, TRUE);
-}
-
-GVariant* focusedRule() {
-    return statesRule(gint32{1} << atspi::kStateFocused, 0, kMatchAll, kMatchLimit);
+    return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, kMatchAll, &attributes, kMatchAll,
+                         &roles, kMatchAll, &interfaces, kMatchAll, FALSE, kSortCanonical,
+                         kMatchLimit, TRUE);
 }
 
 // Every focused object below `root`, or absent when it has no Collection or did not answer.
@@ -207,6 +201,7 @@ bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
 struct LevelFacts {
     std::vector<FocusCandidate> focused;
     Objects next;
+    Objects sockets; // with counted children: objects with no state and children, as sockets
 };
 
 // How a walk treats a level: below an application, only its active frames hold the focus,
@@ -248,8 +243,11 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, Level
         }
         // Hidden subtrees (closed menus, other pages) are not walked.
         if (!walkBelow(*state)) continue;
-        if (rules.countChildren && tooManyChildren(childCountIn(answers[level.size() + i].get())))
-            continue;
+        if (rules.countChildren) {
+            std::optional<std::int64_t> count = childCountIn(answers[level.size() + i].get());
+            if (*state == 0 && count.value_or(0) > 0) facts.sockets.push_back(level[i]);
+            if (tooManyChildren(count)) continue;
+        }
         childCalls.push_back(accessibleCall(level[i], "GetChildren", nullptr, "(a(so))"));
     }
     calls.insert(calls.end(), childCalls.begin(), childCalls.end());
@@ -269,7 +267,8 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, Level
 // where a focused object with Text is found: toolkits mark focused containers above the
 // focused text, never text below it.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
-                                         const Deadline& deadline, bool countChildren = false) {
+                                         const Deadline& deadline, bool countChildren = false,
+                                         Objects* sockets = nullptr) {
     std::vector<FocusCandidate> found;
     Objects level = childrenOfAll(bus, {root}, deadline).front();
     std::size_t visited = 0;
@@ -280,6 +279,10 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
         const LevelRules rules{depth == 1 && root.path == atspi::kRootPath, countChildren};
         LevelFacts facts = askLevel(bus, level, depth, rules, deadline);
         found.insert(found.end(), facts.focused.begin(), facts.focused.end());
+        if (sockets) {
+            sockets->insert(sockets->end(), facts.sockets.begin(), facts.sockets.end());
+            if (!sockets->empty()) break;
+        }
         bool textFound = false;
         for (const FocusCandidate& candidate : facts.focused)
             textFound = textFound || candidate.hasText;
@@ -331,17 +334,17 @@ ObjectFacts factsOf(GDBusConnection* bus, const AtspiObject& object, const Deadl
 // Sockets in another connection's tree are searched at most this deep, and at most this many
 // sockets of one frame are followed.
 constexpr int kEmbeddingDepth = 3;
-constexpr gint32 kSocketsAsked = 4;
+constexpr std::size_t kSocketsAsked = 4;
 
 // The roots of the trees that sockets below `root` embed from other connections: the first
-// child of each object with an empty state set, where that child lives in another connection
+// child of each object with no state and children, where that child lives in another connection
 // (a web view's page, served by its web process, which is not registered with the registry).
+// The sockets are found by a walk that counts children: a search by the application itself for
+// objects with no state would visit every cell of a spreadsheet's table.
 Objects embeddedRoots(GDBusConnection* bus, const AtspiObject& root, const Deadline& deadline) {
-    VariantPtr reply = callMethod(
-        bus, {root.bus.c_str(), root.path.c_str(), atspi::kCollectionInterface, "GetMatches"},
-        // Objects with none of the states: an empty state set, as a socket answers.
-        statesRule(-1, -1, kMatchNone, kSocketsAsked), "(a(so))", deadline, kSearchCallCapMs);
-    Objects sockets = objectsIn(reply.get(), kSocketsAsked);
+    Objects sockets;
+    walkForFocus(bus, root, deadline, true, &sockets);
+    if (sockets.size() > kSocketsAsked) sockets.resize(kSocketsAsked);
     std::vector<PendingCall> calls;
     for (const AtspiObject& socket : sockets)
         calls.push_back(

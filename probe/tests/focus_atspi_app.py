@@ -7,11 +7,12 @@ active frame; its MODE chooses where the focused field with its selection lies:
                registry and is known by a well-known name: a socket in the frame (no state, no
                children listed, one child at index 0) embeds that connection's plug, as a web
                view embeds the page of its web process. Nothing in the frame's own connection
-               is focused.
+               is focused; a table with 2^31 - 1 children lies before the socket.
     beside     in a panel beside a focused table without Text, which says it has 2^31 - 1
-               children, as a spreadsheet's cell editor beside its sheet. Asking the table for
-               its children, or searching below it, is never answered (the application would
-               be busy for minutes) and is counted.
+               children, as a spreadsheet's cell editor beside its sheet.
+
+In both, asking the table for its children, or searching below or past it for anything but
+focused objects, is never answered (the application would be busy for minutes) and counted.
 
     focus_atspi_app.py MODE
 
@@ -73,7 +74,7 @@ class Connection:
             yield child
             if self.objects[child]["count"] == HUGE:
                 yield None
-                return
+                continue
             yield from self.under(child)
 
     def matches(self, path, rule, count):
@@ -84,6 +85,10 @@ class Connection:
             raise Busy()
         for child in self.under(path):
             if child is None:
+                # Calc answers a search for focused objects past its sheet at once, and does
+                # not answer one for objects with no state within seconds.
+                if state_match == MATCH_ALL and wanted == 1 << fake.STATE_FOCUSED:
+                    continue
                 raise Busy()
             words = self.objects[child]["states"]
             states = words[0] | (words[1] << 32)
@@ -198,8 +203,11 @@ class FocusApplication:
     def build_embedded(self):
         m, p = self.main, self.plugged
         self.frame_and_root([m.ref("/panel")])
-        m.objects["/panel"] = node(ROLE_PANEL, "", m.ref("/frame"), [m.ref("/socket")], SHOWN,
+        m.objects["/panel"] = node(ROLE_PANEL, "", m.ref("/frame"),
+                                   [m.ref("/table"), m.ref("/socket")], SHOWN,
                                    [COLLECTION, COMPONENT])
+        m.objects["/table"] = node(ROLE_TABLE, "", m.ref("/panel"), [], SHOWN,
+                                   [COLLECTION, COMPONENT], count=HUGE)
         m.objects["/socket"] = node(ROLE_FILLER, "", m.ref("/panel"), [(PLUG_NAME, "/plug")], (),
                                     [COLLECTION, COMPONENT])
         m.objects["/socket"]["socket"] = True
