@@ -196,21 +196,30 @@ bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
     return false;
 }
 
-// What one level of the walk learns: the focused objects (each marked whether it has Text)
-// and the children of the objects below which the focus may lie.
+// What one level of the walk learns: the focused objects (each marked whether it has Text),
+// the children of the objects below which the focus may lie, and the roots of the trees that
+// sockets of the level embed from other connections.
 struct LevelFacts {
     std::vector<FocusCandidate> focused;
     Objects next;
-    Objects sockets; // with counted children: objects with no state and children, as sockets
+    Objects plugs;
 };
 
-// How a walk treats a level: below an application, only its active frames hold the focus,
-// when it marks any; with `countChildren`, each object's child count is asked beside its
-// state, and an object with too many children is not asked for them.
+// How a walk treats a level. Below an application, only its active frames hold the focus, when
+// it marks any. With `countChildren`, each object's child count is asked beside its state, and
+// an object with too many children is not asked for them. With `followSockets`, an object with
+// no state at all (a socket) is asked for its child at index 0 (its plug), since it lists none,
+// and an object that manages its descendants (a spreadsheet's table) is not asked for them.
 struct LevelRules {
     bool belowApplication = false;
     bool countChildren = false;
+    bool followSockets = false;
 };
+
+// Objects whose children are transient and may be countless mark themselves so.
+constexpr int kStateManagesDescendants = 31;
+
+enum class Asked { children, plug };
 
 // The level's states (and child counts) in one batch, then in a second batch the children of
 // the objects that may hold the focus and the interfaces of the focused ones. Asking children
@@ -232,6 +241,7 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, Level
     bool onlyActive = rules.belowApplication && anyActive(states);
     std::vector<PendingCall> calls; // interfaces of the focused objects, then children
     std::vector<PendingCall> childCalls;
+    std::vector<std::pair<Asked, std::size_t>> asked;
     LevelFacts facts;
     for (std::size_t i = 0; i < level.size(); ++i) {
         const auto& state = states[i];
@@ -243,20 +253,32 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, Level
         }
         // Hidden subtrees (closed menus, other pages) are not walked.
         if (!walkBelow(*state)) continue;
-        if (rules.countChildren) {
-            std::optional<std::int64_t> count = childCountIn(answers[level.size() + i].get());
-            if (*state == 0 && count.value_or(0) > 0) facts.sockets.push_back(level[i]);
-            if (tooManyChildren(count)) continue;
+        if (rules.countChildren && tooManyChildren(childCountIn(answers[level.size() + i].get())))
+            continue;
+        if (rules.followSockets && *state == 0) {
+            childCalls.push_back(
+                accessibleCall(level[i], "GetChildAtIndex", g_variant_new("(i)", 0), "((so))"));
+            asked.emplace_back(Asked::plug, i);
+            continue;
         }
+        if (rules.followSockets && hasState(*state, kStateManagesDescendants)) continue;
         childCalls.push_back(accessibleCall(level[i], "GetChildren", nullptr, "(a(so))"));
+        asked.emplace_back(Asked::children, i);
     }
     calls.insert(calls.end(), childCalls.begin(), childCalls.end());
     std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
     std::size_t reply = 0;
     for (FocusCandidate& candidate : facts.focused)
         candidate.hasText = hasTextInterface(replies[reply++].get());
-    for (; reply < replies.size(); ++reply) {
-        Objects children = objectsIn(replies[reply].get());
+    for (const auto& [kind, index] : asked) {
+        GVariant* answer = replies[reply++].get();
+        if (kind == Asked::plug) {
+            std::optional<AtspiObject> child = objectIn(answer);
+            if (!child) continue;
+            (child->bus == level[index].bus ? facts.next : facts.plugs).push_back(*child);
+            continue;
+        }
+        Objects children = objectsIn(answer);
         facts.next.insert(facts.next.end(), children.begin(), children.end());
     }
     return facts;
@@ -267,8 +289,8 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, Level
 // where a focused object with Text is found: toolkits mark focused containers above the
 // focused text, never text below it.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
-                                         const Deadline& deadline, bool countChildren = false,
-                                         Objects* sockets = nullptr) {
+                                         const Deadline& deadline, LevelRules given = {},
+                                         Objects* plugs = nullptr) {
     std::vector<FocusCandidate> found;
     Objects level = childrenOfAll(bus, {root}, deadline).front();
     std::size_t visited = 0;
@@ -276,12 +298,13 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
          ++depth) {
         if (level.size() > kWalkLimit - visited) level.resize(kWalkLimit - visited);
         visited += level.size();
-        const LevelRules rules{depth == 1 && root.path == atspi::kRootPath, countChildren};
+        LevelRules rules = given;
+        rules.belowApplication = depth == 1 && root.path == atspi::kRootPath;
         LevelFacts facts = askLevel(bus, level, depth, rules, deadline);
         found.insert(found.end(), facts.focused.begin(), facts.focused.end());
-        if (sockets) {
-            sockets->insert(sockets->end(), facts.sockets.begin(), facts.sockets.end());
-            if (!sockets->empty()) break;
+        if (plugs) {
+            plugs->insert(plugs->end(), facts.plugs.begin(), facts.plugs.end());
+            if (!plugs->empty()) break;
         }
         bool textFound = false;
         for (const FocusCandidate& candidate : facts.focused)
@@ -336,25 +359,14 @@ ObjectFacts factsOf(GDBusConnection* bus, const AtspiObject& object, const Deadl
 constexpr int kEmbeddingDepth = 3;
 constexpr std::size_t kSocketsAsked = 4;
 
-// The roots of the trees that sockets below `root` embed from other connections: the first
-// child of each object with no state and children, where that child lives in another connection
-// (a web view's page, served by its web process, which is not registered with the registry).
-// The sockets are found by a walk that counts children: a search by the application itself for
-// objects with no state would visit every cell of a spreadsheet's table.
+// The roots of the trees that sockets below `root` embed from other connections (a web view's
+// page, served by its web process, which is not registered with the registry), from the first
+// level of a walk that holds any. A search by the application itself for objects with no state
+// would be one call, but would visit every cell of a spreadsheet's table.
 Objects embeddedRoots(GDBusConnection* bus, const AtspiObject& root, const Deadline& deadline) {
-    Objects sockets;
-    walkForFocus(bus, root, deadline, true, &sockets);
-    if (sockets.size() > kSocketsAsked) sockets.resize(kSocketsAsked);
-    std::vector<PendingCall> calls;
-    for (const AtspiObject& socket : sockets)
-        calls.push_back(
-            accessibleCall(socket, "GetChildAtIndex", g_variant_new("(i)", 0), "((so))"));
-    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
     Objects plugs;
-    for (std::size_t i = 0; i < replies.size(); ++i) {
-        std::optional<AtspiObject> plug = objectIn(replies[i].get());
-        if (plug && plug->bus != sockets[i].bus) plugs.push_back(std::move(*plug));
-    }
+    walkForFocus(bus, root, deadline, {.followSockets = true}, &plugs);
+    if (plugs.size() > kSocketsAsked) plugs.resize(kSocketsAsked);
     return plugs;
 }
 
@@ -408,7 +420,8 @@ std::optional<AtspiObject> focusedBeside(GDBusConnection* bus, const AtspiObject
     for (int climbed = 0; climbed < kAncestorsWalked && !(at == root); ++climbed) {
         std::optional<AtspiObject> parent = parentOf(bus, at, deadline);
         at = parent ? std::move(*parent) : root;
-        std::optional<FocusCandidate> found = chooseFocused(walkForFocus(bus, at, deadline, true));
+        std::optional<FocusCandidate> found =
+            chooseFocused(walkForFocus(bus, at, deadline, {.countChildren = true}));
         if (found && found->hasText) return found->object;
     }
     return std::nullopt;
@@ -433,7 +446,7 @@ std::optional<AtspiObject> focusedFromMatch(GDBusConnection* bus, const AtspiObj
     // A focused container may hold the focused text without marking it for a search.
     if (!tooManyChildren(facts.children)) {
         std::optional<FocusCandidate> inner =
-            chooseFocused(walkForFocus(bus, chosen, deadline, true));
+            chooseFocused(walkForFocus(bus, chosen, deadline, {.countChildren = true}));
         if (inner && inner->hasText) return inner->object;
     }
     if (std::optional<AtspiObject> beside = focusedBeside(bus, root, chosen, deadline))

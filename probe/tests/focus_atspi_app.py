@@ -43,6 +43,8 @@ HUGE = 2**31 - 1
 
 SHOWN = (fake.STATE_ENABLED, fake.STATE_SENSITIVE, fake.STATE_SHOWING, fake.STATE_VISIBLE)
 FOCUSED = SHOWN + (fake.STATE_FOCUSABLE, fake.STATE_FOCUSED)
+# Calc's sheet says it manages its descendants, as tables with transient cells do.
+STATE_MANAGES_DESCENDANTS = 31
 
 
 class Busy(Exception):
@@ -206,8 +208,9 @@ class FocusApplication:
         m.objects["/panel"] = node(ROLE_PANEL, "", m.ref("/frame"),
                                    [m.ref("/table"), m.ref("/socket")], SHOWN,
                                    [COLLECTION, COMPONENT])
-        m.objects["/table"] = node(ROLE_TABLE, "", m.ref("/panel"), [], SHOWN,
-                                   [COLLECTION, COMPONENT], count=HUGE)
+        m.objects["/table"] = node(ROLE_TABLE, "", m.ref("/panel"), [],
+                                   SHOWN + (STATE_MANAGES_DESCENDANTS,), [COLLECTION, COMPONENT],
+                                   count=HUGE)
         m.objects["/socket"] = node(ROLE_FILLER, "", m.ref("/panel"), [(PLUG_NAME, "/plug")], (),
                                     [COLLECTION, COMPONENT])
         m.objects["/socket"]["socket"] = True
@@ -226,7 +229,8 @@ class FocusApplication:
         m.objects["/document"] = node(ROLE_DOCUMENT, "sheet", m.ref("/frame"),
                                       [m.ref("/table"), m.ref("/cell_panel")], SHOWN,
                                       [COLLECTION, COMPONENT])
-        m.objects["/table"] = node(ROLE_TABLE, "Sheet1", m.ref("/document"), [], FOCUSED,
+        m.objects["/table"] = node(ROLE_TABLE, "Sheet1", m.ref("/document"), [],
+                                   FOCUSED + (STATE_MANAGES_DESCENDANTS,),
                                    [COLLECTION, COMPONENT], count=HUGE)
         m.objects["/cell_panel"] = node(ROLE_PANEL, "Cell A1", m.ref("/document"),
                                         [m.ref("/paragraph")], SHOWN, [COLLECTION, COMPONENT])
