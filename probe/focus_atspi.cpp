@@ -59,6 +59,25 @@ std::vector<std::optional<std::uint64_t>> statesOfAll(GDBusConnection* bus, cons
     return states;
 }
 
+PendingCall childCountCall(const AtspiObject& object) {
+    return {{object.bus.c_str(), object.path.c_str(), atspi::kPropertiesInterface, "Get"},
+            g_variant_new("(ss)", atspi::kAccessibleInterface, "ChildCount"),
+            "(v)"};
+}
+
+// The child count a `(v)` reply holds; absent when there is none or it is not a number.
+std::optional<std::int64_t> childCountIn(GVariant* reply) {
+    if (!reply) return std::nullopt;
+    VariantPtr boxed(g_variant_get_child_value(reply, 0));
+    VariantPtr value(g_variant_get_variant(boxed.get()));
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
+    return g_variant_get_int32(value.get());
+}
+
+bool tooManyChildren(std::optional<std::int64_t> count) {
+    return count && *count > kMostChildrenAsked;
+}
+
 std::vector<std::optional<std::uint32_t>> pidsOf(GDBusConnection* bus, const Objects& apps,
                                                  const Deadline& deadline) {
     std::vector<PendingCall> calls;
@@ -178,27 +197,60 @@ bool anyActive(const std::vector<std::optional<std::uint64_t>>& states) {
     return false;
 }
 
-// What one level of the walk learns: the focused objects (each marked whether it has Text)
-// and the children of the objects below which the focus may lie, those of focused objects
-// apart from the others.
+// What one level of the walk learns: the focused objects (each marked whether it has Text),
+// the children of the objects below which the focus may lie, those of focused objects apart
+// from the others, and the roots of the trees that sockets of the level embed from other
+// connections.
 struct LevelFacts {
     std::vector<FocusCandidate> focused;
     Objects belowFocused;
     Objects beside;
+    Objects plugs;
 };
 
-// The level's states in one batch, then in a second batch the children of the objects that
-// may hold the focus and the interfaces of the focused ones. Asking children only where the
-// state allows them saves a call for each hidden object, which toolkits without Collection
-// (Qt) hold in numbers (closed menus, hidden panels). Below an application, only its active
-// frames hold the focus, when it marks any.
-LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool belowApplication,
+// How a walk treats a level. Below an application, only its active frames hold the focus, when
+// it marks any. With `countChildren`, each object's child count is asked beside its state, and
+// an object with too many children is not asked for them. With `followSockets`, an object with
+// no state at all (a socket) is asked for its child at index 0 (its plug), since it lists none,
+// and an object that manages its descendants (a spreadsheet's table) is not asked for them.
+struct LevelRules {
+    bool belowApplication = false;
+    bool countChildren = false;
+    bool followSockets = false;
+};
+
+// Objects whose children are transient and may be countless mark themselves so.
+constexpr int kStateManagesDescendants = 31;
+
+// A question of the level's second batch: an object's children, or its plug (a socket's child
+// at index 0), and whether the object is focused.
+struct Asked {
+    enum Kind { children, plug } kind;
+    std::size_t index;
+    bool ofFocused;
+};
+
+// The level's states (and child counts) in one batch, then in a second batch the children of
+// the objects that may hold the focus and the interfaces of the focused ones. Asking children
+// only where the state allows them saves a call for each hidden object, which toolkits without
+// Collection (Qt) hold in numbers (closed menus, hidden panels).
+LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, LevelRules rules,
                     const Deadline& deadline) {
-    std::vector<std::optional<std::uint64_t>> states = statesOfAll(bus, level, deadline);
-    bool onlyActive = belowApplication && anyActive(states);
+    std::vector<PendingCall> first;
+    for (const AtspiObject& object : level)
+        first.push_back(accessibleCall(object, "GetState", nullptr, "(au)"));
+    if (rules.countChildren) {
+        for (const AtspiObject& object : level)
+            first.push_back(childCountCall(object));
+    }
+    std::vector<VariantPtr> answers = callAll(bus, first, deadline, kSearchCallCapMs);
+    std::vector<std::optional<std::uint64_t>> states;
+    for (std::size_t i = 0; i < level.size(); ++i)
+        states.push_back(answers[i] ? std::optional(statesIn(answers[i].get())) : std::nullopt);
+    bool onlyActive = rules.belowApplication && anyActive(states);
     std::vector<PendingCall> calls; // interfaces of the focused objects, then children
     std::vector<PendingCall> childCalls;
-    std::vector<bool> childrenOfFocused;
+    std::vector<Asked> asked;
     LevelFacts facts;
     for (std::size_t i = 0; i < level.size(); ++i) {
         const auto& state = states[i];
@@ -210,18 +262,34 @@ LevelFacts askLevel(GDBusConnection* bus, const Objects& level, int depth, bool 
             calls.push_back(accessibleCall(level[i], "GetInterfaces", nullptr, "(as)"));
         }
         // Hidden subtrees (closed menus, other pages) are not walked.
-        if (!mayHoldFocusBelow(*state)) continue;
+        if (!walkBelow(*state)) continue;
+        if (rules.countChildren && tooManyChildren(childCountIn(answers[level.size() + i].get())))
+            continue;
+        if (rules.followSockets && *state == 0) {
+            childCalls.push_back(
+                accessibleCall(level[i], "GetChildAtIndex", g_variant_new("(i)", 0), "((so))"));
+            asked.push_back({Asked::plug, i, focused});
+            continue;
+        }
+        if (rules.followSockets && hasState(*state, kStateManagesDescendants)) continue;
         childCalls.push_back(accessibleCall(level[i], "GetChildren", nullptr, "(a(so))"));
-        childrenOfFocused.push_back(focused);
+        asked.push_back({Asked::children, i, focused});
     }
     calls.insert(calls.end(), childCalls.begin(), childCalls.end());
     std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
     std::size_t reply = 0;
     for (FocusCandidate& candidate : facts.focused)
         candidate.hasText = hasTextInterface(replies[reply++].get());
-    for (std::size_t k = 0; reply < replies.size(); ++reply, ++k) {
-        Objects children = objectsIn(replies[reply].get());
-        Objects& into = childrenOfFocused[k] ? facts.belowFocused : facts.beside;
+    for (const Asked& question : asked) {
+        GVariant* answer = replies[reply++].get();
+        Objects& into = question.ofFocused ? facts.belowFocused : facts.beside;
+        if (question.kind == Asked::plug) {
+            std::optional<AtspiObject> child = objectIn(answer);
+            if (!child) continue;
+            (child->bus == level[question.index].bus ? into : facts.plugs).push_back(*child);
+            continue;
+        }
+        Objects children = objectsIn(answer);
         into.insert(into.end(), children.begin(), children.end());
     }
     return facts;
@@ -246,7 +314,8 @@ bool holdsText(const std::vector<FocusCandidate>& candidates) {
 // built on Qt marks its web view focused around the page's focused text, and its toolbars, tabs
 // and menus then cost no calls; a focused status bar (kwrite) costs no more than before.
 std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject& root,
-                                         const Deadline& deadline) {
+                                         const Deadline& deadline, LevelRules given = {},
+                                         Objects* plugs = nullptr) {
     std::vector<FocusCandidate> found;
     std::vector<PendingLevel> deferred; // resumed last first: the innermost focus first
     PendingLevel level{childrenOfAll(bus, {root}, deadline).front(), 1};
@@ -265,9 +334,14 @@ std::vector<FocusCandidate> walkForFocus(GDBusConnection* bus, const AtspiObject
         }
         if (level.objects.size() > kWalkLimit - visited) level.objects.resize(kWalkLimit - visited);
         visited += level.objects.size();
-        LevelFacts facts = askLevel(bus, level.objects, level.depth,
-                                    level.depth == 1 && root.path == atspi::kRootPath, deadline);
+        LevelRules rules = given;
+        rules.belowApplication = level.depth == 1 && root.path == atspi::kRootPath;
+        LevelFacts facts = askLevel(bus, level.objects, level.depth, rules, deadline);
         found.insert(found.end(), facts.focused.begin(), facts.focused.end());
+        if (plugs) {
+            plugs->insert(plugs->end(), facts.plugs.begin(), facts.plugs.end());
+            if (!plugs->empty()) break;
+        }
         if (holdsText(facts.focused)) break;
         const int next = level.depth + 1;
         if (facts.belowFocused.empty()) {
@@ -306,45 +380,140 @@ focusedFromCache(GDBusConnection* bus, const AtspiObject& root, const Deadline& 
     return focused;
 }
 
-bool hasText(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
-    VariantPtr reply =
-        callMethod(bus, accessibleCall(object, "GetInterfaces", nullptr, "(as)").call, nullptr,
-                   "(as)", deadline, kSearchCallCapMs);
-    return hasTextInterface(reply.get());
+// Whether an object has Text and how many children it says it has, asked together.
+struct ObjectFacts {
+    bool hasText = false;
+    std::optional<std::int64_t> children;
+};
+
+ObjectFacts factsOf(GDBusConnection* bus, const AtspiObject& object, const Deadline& deadline) {
+    std::vector<VariantPtr> replies = callAll(
+        bus, {accessibleCall(object, "GetInterfaces", nullptr, "(as)"), childCountCall(object)},
+        deadline, kSearchCallCapMs);
+    return {hasTextInterface(replies[0].get()), childCountIn(replies[1].get())};
+}
+
+// Sockets in another connection's tree are searched at most this deep, and at most this many
+// sockets of one frame are followed.
+constexpr int kEmbeddingDepth = 3;
+constexpr std::size_t kSocketsAsked = 4;
+
+// The roots of the trees that sockets below `root` embed from other connections (a web view's
+// page, served by its web process, which is not registered with the registry), from the first
+// level of a walk that holds any. A search by the application itself for objects with no state
+// would be one call, but would visit every cell of a spreadsheet's table.
+Objects embeddedRoots(GDBusConnection* bus, const AtspiObject& root, const Deadline& deadline) {
+    Objects plugs;
+    walkForFocus(bus, root, deadline, {.followSockets = true}, &plugs);
+    if (plugs.size() > kSocketsAsked) plugs.resize(kSocketsAsked);
+    return plugs;
+}
+
+std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& root,
+                                     const Deadline& deadline, int embedding);
+
+// The focused object with Text inside the trees that sockets below `root` embed. A plug has
+// no Collection of its own (WebKit's), its children do: each is searched as a root.
+std::optional<AtspiObject> focusedInEmbedded(GDBusConnection* bus, const AtspiObject& root,
+                                             const Deadline& deadline, int embedding) {
+    if (embedding >= kEmbeddingDepth) return std::nullopt;
+    for (const AtspiObject& plug : embeddedRoots(bus, root, deadline)) {
+        Objects tops = childrenOfAll(bus, {plug}, deadline).front();
+        if (tops.size() > kSocketsAsked) tops.resize(kSocketsAsked);
+        tops.push_back(plug);
+        for (const AtspiObject& top : tops) {
+            std::optional<AtspiObject> found = focusedIn(bus, top, deadline, embedding + 1);
+            if (found && factsOf(bus, *found, deadline).hasText) return found;
+        }
+    }
+    return std::nullopt;
+}
+
+// The parent of an object in the same connection; absent when it names none or another one.
+std::optional<AtspiObject> parentOf(GDBusConnection* bus, const AtspiObject& object,
+                                    const Deadline& deadline) {
+    VariantPtr reply = callMethod(
+        bus, {object.bus.c_str(), object.path.c_str(), atspi::kPropertiesInterface, "Get"},
+        g_variant_new("(ss)", atspi::kAccessibleInterface, "Parent"), "(v)", deadline,
+        kSearchCallCapMs);
+    if (!reply) return std::nullopt;
+    VariantPtr boxed(g_variant_get_child_value(reply.get(), 0));
+    VariantPtr value(g_variant_get_variant(boxed.get()));
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE("(so)"))) return std::nullopt;
+    const gchar* name = nullptr;
+    const gchar* path = nullptr;
+    g_variant_get(value.get(), "(&s&o)", &name, &path);
+    if (object.bus != name || std::string_view(path) == atspi::kNullPath) return std::nullopt;
+    return AtspiObject{name, path};
+}
+
+// Ancestors of a focused object without text whose subtrees are walked for the focused text.
+constexpr int kAncestorsWalked = 3;
+
+// The focused object with Text beside `focused`, nearest first: the subtree of its parent is
+// walked, then its grandparent's, up to `root` (the active frame), without asking for the
+// children of an object that has too many (the sheet beside the cell editor).
+std::optional<AtspiObject> focusedBeside(GDBusConnection* bus, const AtspiObject& root,
+                                         const AtspiObject& focused, const Deadline& deadline) {
+    AtspiObject at = focused;
+    for (int climbed = 0; climbed < kAncestorsWalked && !(at == root); ++climbed) {
+        std::optional<AtspiObject> parent = parentOf(bus, at, deadline);
+        at = parent ? std::move(*parent) : root;
+        std::optional<FocusCandidate> found =
+            chooseFocused(walkForFocus(bus, at, deadline, {.countChildren = true}));
+        if (found && found->hasText) return found->object;
+    }
+    return std::nullopt;
+}
+
+// From the first focused object that the application's own search gave: where it has no text
+// (a document panel around the focused paragraph) the search goes on below it, unless it has
+// too many children to search (a spreadsheet's table); then its ancestors' subtrees are walked
+// for a focused object with text beside it (the cell editor beside the sheet). Asking the search
+// for more than the first would make the application visit its whole tree.
+std::optional<AtspiObject> focusedFromMatch(GDBusConnection* bus, const AtspiObject& root,
+                                            AtspiObject chosen, const Deadline& deadline) {
+    ObjectFacts facts = factsOf(bus, chosen, deadline);
+    for (int level = 0; !facts.hasText && level < kNestedSearches; ++level) {
+        if (tooManyChildren(facts.children)) break;
+        std::optional<Objects> inner = matchFocused(bus, chosen, deadline);
+        if (!inner || inner->empty()) break;
+        chosen = inner->front();
+        facts = factsOf(bus, chosen, deadline);
+    }
+    if (facts.hasText) return chosen;
+    // A focused container may hold the focused text without marking it for a search.
+    if (!tooManyChildren(facts.children)) {
+        std::optional<FocusCandidate> inner =
+            chooseFocused(walkForFocus(bus, chosen, deadline, {.countChildren = true}));
+        if (inner && inner->hasText) return inner->object;
+    }
+    if (std::optional<AtspiObject> beside = focusedBeside(bus, root, chosen, deadline))
+        return beside;
+    return chosen;
 }
 
 // The focused object below `root` with a Text interface. Where the application searches
-// itself (Collection), the first focused object in tree order is taken, and where it has no
-// text (a document panel around the focused paragraph) the search goes on below it; asking
-// for more than the first would make the application visit its whole tree. Elsewhere the
+// itself (Collection), the first focused object in tree order is taken (see focusedFromMatch);
+// where it names none, the trees embedded from other connections are searched. Elsewhere the
 // tree is walked and the deepest focused object with text wins.
 std::optional<AtspiObject> focusedIn(GDBusConnection* bus, const AtspiObject& root,
-                                     const Deadline& deadline) {
+                                     const Deadline& deadline, int embedding) {
     std::optional<Objects> matched = matchFocused(bus, root, deadline);
-    std::optional<AtspiObject> chosen;
     if (matched) {
-        if (matched->empty()) return std::nullopt;
-        chosen = matched->front();
-        for (int level = 0; level < kNestedSearches; ++level) {
-            if (hasText(bus, *chosen, deadline)) return chosen;
-            std::optional<Objects> inner = matchFocused(bus, *chosen, deadline);
-            if (!inner || inner->empty()) break;
-            chosen = inner->front();
-        }
-    } else {
-        std::optional<std::vector<FocusCandidate>> cached = focusedFromCache(bus, root, deadline);
-        std::vector<FocusCandidate> walked =
-            cached ? std::move(*cached) : walkForFocus(bus, root, deadline);
-        std::optional<FocusCandidate> best = chooseFocused(walked);
-        if (!best) return std::nullopt;
-        if (best->hasText) return best->object;
-        chosen = best->object;
+        if (matched->empty()) return focusedInEmbedded(bus, root, deadline, embedding);
+        return focusedFromMatch(bus, root, matched->front(), deadline);
     }
+    std::optional<std::vector<FocusCandidate>> cached = focusedFromCache(bus, root, deadline);
+    std::vector<FocusCandidate> walked =
+        cached ? std::move(*cached) : walkForFocus(bus, root, deadline);
+    std::optional<FocusCandidate> best = chooseFocused(walked);
+    if (!best) return std::nullopt;
+    if (best->hasText) return best->object;
     // A focused container may hold the focused text without marking it for a search.
-    std::vector<FocusCandidate> below = walkForFocus(bus, *chosen, deadline);
-    std::optional<FocusCandidate> inner = chooseFocused(below);
+    std::optional<FocusCandidate> inner = chooseFocused(walkForFocus(bus, best->object, deadline));
     if (inner && inner->hasText) return inner->object;
-    return chosen;
+    return best->object;
 }
 
 // The frame to search in: the active one, the only one, or the whole application.
@@ -385,6 +554,6 @@ FocusSearch findFocusedObject(GDBusConnection* bus, const Deadline& deadline,
     // Chosen by its process alone: its own search covers all its frames, and a frozen
     // application fails that search within the budget.
     if (candidates[*chosen].hasActiveFrame && !frames[*chosen].answered) return search;
-    search.focused = focusedIn(bus, searchRoot(apps[*chosen], frames[*chosen]), deadline);
+    search.focused = focusedIn(bus, searchRoot(apps[*chosen], frames[*chosen]), deadline, 0);
     return search;
 }

@@ -16,6 +16,17 @@ inline bool mayHoldFocusBelow(std::uint64_t states) {
     return hasState(states, atspi::kStateShowing) || hasState(states, atspi::kStateVisible);
 }
 
+// True when a walk goes below an object with these states: where the focus may lie, and below
+// an object with no state at all, which is what the socket embedding another connection's tree
+// (a web view's page) and the plug at the top of that tree answer, whatever they show.
+inline bool walkBelow(std::uint64_t states) {
+    return states == 0 || mayHoldFocusBelow(states);
+}
+
+// Objects with more children than this are not asked for them: a spreadsheet's table answers
+// 2^31, and listing or searching them would keep the application busy for minutes.
+inline constexpr std::int64_t kMostChildrenAsked = 4096;
+
 // An application on the registry, as far as it has been asked.
 struct AppCandidate {
     std::optional<std::uint32_t> pid;   // the process owning its bus connection

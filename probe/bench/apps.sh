@@ -20,7 +20,8 @@ cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_pass
        apps_boxes_e2e.py:gtk3_scaled apps_boxes_e2e.py:gtk4_text_view
        apps_boxes_e2e.py:firefox_boxes
        apps_timing_e2e.py:qt_quick_area
-       apps_timing_e2e.py:qtwebengine_page apps_timing_e2e.py:firefox_first_probe"
+       apps_timing_e2e.py:qtwebengine_page apps_timing_e2e.py:firefox_first_probe
+       apps_focus_e2e.py:epiphany_first_answers apps_focus_e2e.py:calc_cell_editor"
 [ $# -eq 0 ] || cases="$*"
 status=0
 if [ -n "${SELECTION_PROBE_COMPARE:-}" ]; then

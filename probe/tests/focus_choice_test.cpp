@@ -77,6 +77,30 @@ TEST(ChooseFocused, DeepestWhenNoneHasTextAndFirstAmongEquals) {
     EXPECT_FALSE(chooseFocused({}));
 }
 
+// --- Which objects a walk goes below ---------------------------------------------------
+
+struct WalkCase {
+    std::uint64_t states;
+    bool mayHoldFocus; // mayHoldFocusBelow: the cache's rule
+    bool walked;       // walkBelow: the walk's rule, which also enters sockets and plugs
+};
+
+class WalkBelow : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(WalkBelow, EntersShownObjectsAndStatelessSocketsOnly) {
+    EXPECT_EQ(mayHoldFocusBelow(GetParam().states), GetParam().mayHoldFocus);
+    EXPECT_EQ(walkBelow(GetParam().states), GetParam().walked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WalkBelow,
+    testing::Values(WalkCase{0, false, true}, // a socket or a plug: no state at all
+                    WalkCase{1ull << atspi::kStateShowing, true, true},
+                    WalkCase{1ull << atspi::kStateVisible, true, true},
+                    // A closed menu: enabled and focusable, neither showing nor visible.
+                    WalkCase{(1ull << 8) | (1ull << 11), false, false},
+                    WalkCase{1ull << atspi::kStateFocused, false, false}));
+
 // --- Focus from an application's object cache ------------------------------------------
 
 constexpr std::uint64_t kShown = (1ull << atspi::kStateShowing) | (1ull << atspi::kStateVisible);
