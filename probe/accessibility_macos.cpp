@@ -136,14 +136,17 @@ class MacAccessibility final : public Accessibility {
     // Any value answered is kept as the selection to measure, also one that holds no range.
     // An element without one may belong to an application whose accessibility is off until an
     // assistive technology asks for it (Electron): it is asked for, and the selection again.
+    // An application that did not answer in time (kAXErrorCannotComplete) is asked nothing more.
     std::optional<SelectedRange> selectedRange() override {
-        Copied value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"));
-        if ((!value || !*value) && turnOnManualAccessibility()) {
+        AXError status = kAXErrorFailure;
+        Copied value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"), &status);
+        if ((!value || !*value) && status != kAXErrorCannotComplete &&
+            turnOnManualAccessibility()) {
             for (int pause : kManualAccessibilityPausesMs) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause));
                 if (!findFocusedElement()) continue;
-                value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"));
-                if (value && *value) break;
+                value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"), &status);
+                if ((value && *value) || status == kAXErrorCannotComplete) break;
             }
         }
         if (!value || !*value) return std::nullopt;
@@ -196,18 +199,24 @@ class MacAccessibility final : public Accessibility {
     bool turnOnManualAccessibility() {
         Copied application = copyAttribute(systemWide_.get(), CFSTR("AXFocusedApplication"));
         if (!application || !isElement(application->get())) return false;
-        Copied current = copyAttribute(application->get(), CFSTR("AXManualAccessibility"));
+        AXError status = kAXErrorFailure;
+        Copied current = copyAttribute(application->get(), CFSTR("AXManualAccessibility"), &status);
+        if (status == kAXErrorCannotComplete) return false;
         if (current && current->get() && CFEqual(current->get(), kCFBooleanTrue)) return false;
         auto element = static_cast<AXUIElementRef>(application->get());
         return AXUIElementSetAttributeValue(element, CFSTR("AXManualAccessibility"),
                                             kCFBooleanTrue) == kAXErrorSuccess;
     }
 
-    static Copied copyAttribute(CFTypeRef object, CFStringRef attribute) {
+    // `answered`, when given, receives the call's status (kAXErrorFailure for a non-element).
+    static Copied copyAttribute(CFTypeRef object, CFStringRef attribute,
+                                AXError* answered = nullptr) {
+        if (answered) *answered = kAXErrorFailure;
         if (!isElement(object)) return std::nullopt;
         auto element = static_cast<AXUIElementRef>(object);
         CFTypeRef value = nullptr;
         AXError status = AXUIElementCopyAttributeValue(element, attribute, &value);
+        if (answered) *answered = status;
         return copied(status, value);
     }
 
