@@ -16,7 +16,8 @@ shift $(($# > 0 ? 1 : 0))
 cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_password
        chromium_field chromium_paragraph chromium_password frozen_applications
        firefox_first_answers java_text_area kwrite_two_lines
-       apps_text_e2e.py:qt_quick_paragraphs apps_text_e2e.py:java_astral_text"
+       apps_text_e2e.py:qt_quick_paragraphs apps_text_e2e.py:java_astral_text
+       apps_text_e2e.py:chromium_from_menu"
 [ $# -eq 0 ] || cases="$*"
 status=0
 if [ -n "${SELECTION_PROBE_COMPARE:-}" ]; then

@@ -12,14 +12,16 @@ host gets it.
 
 import json
 import os
+import re
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import apps_e2e as apps  # noqa: E402
-from apps_e2e import (AppCase, activate, geometry, keys, probe_once, probe_until,  # noqa: E402
-                      run_case, utf16_length, window_of)
+from apps_e2e import (PROBE, STAR, AppCase, activate, end_group, field_text,  # noqa: E402
+                      geometry, keys, probe_once, probe_until, run_case, run_text,
+                      utf16_length, window_of)
 
 JAVA_HOME = "/usr/lib/jvm/java-17-openjdk-amd64"
 QT_ENV = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1",
@@ -32,7 +34,40 @@ def carries(expected_length):
     return lambda answer: answer.get("selectedLength") == expected_length
 
 
+class MenuSession(apps.Session):
+    """A session as a user's is before any assistive technology ran: accessibility off
+    (`org.a11y.Status` `IsEnabled` false). The accessibility bus's launcher, which the session
+    bus starts, keeps its settings in memory, so nothing of the user's settings is read or
+    written."""
+
+    def _accessibility_bus(self):
+        run_text(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
+                  "--object-path", "/org/freedesktop/DBus", "--method",
+                  "org.freedesktop.DBus.UpdateActivationEnvironment",
+                  "{'GSETTINGS_BACKEND': 'memory'}"])
+        return super()._accessibility_bus()
+
+    def _set_accessibility_enabled(self):
+        pass
+
+    def status(self):
+        """The session's accessibility switches, as (IsEnabled, ScreenReaderEnabled)."""
+        out = run_text(["gdbus", "call", "--session", "--dest", "org.a11y.Bus",
+                        "--object-path", "/org/a11y/bus", "--method",
+                        "org.freedesktop.DBus.Properties.GetAll", "org.a11y.Status"])
+        found = dict(re.findall(r"'(\w+)': <(true|false)>", out))
+        return found.get("IsEnabled"), found.get("ScreenReaderEnabled")
+
+
 class TextCase(AppCase):
+
+    def setUp(self):
+        if self._testMethodName != "test_chromium_from_menu":
+            return super().setUp()
+        self.assertTrue(PROBE and os.access(PROBE, os.X_OK), f"no probe at {PROBE!r}")
+        self.session = MenuSession()
+        self.addCleanup(self.session.close)
+        self.session.open()
 
     def judge_first_answers(self, selections, select, window, **box_options):
         """Makes each selection in turn and judges the first answer that carries it; every
@@ -93,6 +128,54 @@ class TextCase(AppCase):
             [(name, java_selected(name)) for name in JAVA_SELECTIONS], select, geometry(wid),
             max_height=80)
 
+    # --- Chromium as users start it ----------------------------------------------------------
+
+    def chromium_from_menu(self, *flags):
+        """Chromium through Debian's launcher script, as its menu entry starts it (no sandbox:
+        it needs privileges that containers and root sessions lack; a fresh profile), on the
+        test page with nothing selected."""
+        data = os.path.join(self.session.dir, "chromium-data")
+        argv = ["/usr/bin/chromium", "--no-sandbox", *flags, f"--user-data-dir={data}",
+                "--no-first-run", "--no-default-browser-check", "--password-store=basic",
+                "--disable-gpu", "--disable-features=Translate", self.page()]
+        app = self.session.start(argv, name="chromium")
+        return app, window_of(app, "probe page")
+
+    def page(self):
+        page = apps.PAGE_TEMPLATE.replace("SYMBOL", STAR).replace("LONGTEXT", "long text")
+        path = self.write("probe-page.html", page.replace("CJKTEXT", apps.CJK_TEXT))
+        return f"file://{path}#none"
+
+    def test_chromium_from_menu(self):
+        """Chromium started without --force-renderer-accessibility, as its menu entry starts
+        it. Started while the session's accessibility was off, it registers nothing, then or
+        later: the probe's answers are {"trusted":true}, never a text, length or box of
+        something else, and the probe turns the session's accessibility on (IsEnabled; the
+        screen reader switch stays off). Started again, Chromium registers windows with nothing
+        in them until asked as a screen reader asks; the probe does so, and its first answer
+        after a selection is right, as is the one a host gets when it asks again."""
+        app, wid = self.chromium_from_menu()
+        activate(wid)
+        answers = [probe_once()]
+        time.sleep(2)
+        answers += [probe_once(), probe_once()]
+        print(f"started while off: {json.dumps(answers, ensure_ascii=False)}", file=sys.stderr)
+        status = self.session.status()
+        end_group(app)
+        self.assertEqual(answers, [{"trusted": True}] * 3)
+        self.assertEqual(status, ("true", "false"), "IsEnabled, ScreenReaderEnabled")
+
+        app, wid = self.chromium_from_menu()
+        self.wait_registered(app)
+        activate(wid)
+        expected = field_text(STAR)
+        keys("1")
+        answer = probe_until(lambda a: a.get("selectedLength") == utf16_length(expected))
+        again = probe_once()
+        print(f"started again, key 1: {json.dumps(answer, ensure_ascii=False)}; asked again: "
+              f"{json.dumps(again, ensure_ascii=False)}", file=sys.stderr)
+        self.check_answer(answer, expected, geometry(wid), max_height=80)
+        self.assertEqual(again.get("text"), expected, again)
 
 def java_selected(name):
     start, end = JAVA_SELECTIONS[name]
