@@ -144,7 +144,7 @@ class MacAccessibility final : public Accessibility {
             turnOnManualAccessibility()) {
             for (int pause : kManualAccessibilityPausesMs) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-                if (!findFocusedElement()) continue;
+                if (!findFocusedElement()) break;
                 value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"), &status);
                 if ((value && *value) || status == kAXErrorCannotComplete) break;
             }
