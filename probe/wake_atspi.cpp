@@ -24,15 +24,13 @@ bool isChromium(GVariant* reply) {
            std::strcmp(g_variant_get_string(value.get(), nullptr), "Chromium") == 0;
 }
 
-// The applications whose toolkit is Chromium, and whose process is the active window's when
-// that is known.
-Objects chromiumApplications(GDBusConnection* bus, const Objects& apps, const Deadline& deadline,
-                             std::optional<std::uint32_t> activeWindowPid) {
+// The applications of the active window's process, when it is known; the bus daemon answers,
+// so a frozen application costs nothing here.
+Objects ofActiveProcess(GDBusConnection* bus, const Objects& apps, const Deadline& deadline,
+                        std::optional<std::uint32_t> activeWindowPid) {
+    if (!activeWindowPid) return apps;
     std::vector<PendingCall> calls;
     for (const AtspiObject& app : apps) {
-        calls.push_back({{app.bus.c_str(), atspi::kRootPath, atspi::kPropertiesInterface, "Get"},
-                         g_variant_new("(ss)", atspi::kApplicationInterface, "ToolkitName"),
-                         "(v)"});
         calls.push_back({{atspi::kDBusBus, atspi::kDBusPath, atspi::kDBusInterface,
                           "GetConnectionUnixProcessID"},
                          g_variant_new("(s)", app.bus.c_str()),
@@ -41,11 +39,25 @@ Objects chromiumApplications(GDBusConnection* bus, const Objects& apps, const De
     std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kWakeCallCapMs);
     Objects found;
     for (std::size_t i = 0; i < apps.size(); ++i) {
-        if (!isChromium(replies[2 * i].get())) continue;
         guint32 pid = 0;
-        if (replies[2 * i + 1]) g_variant_get(replies[2 * i + 1].get(), "(u)", &pid);
-        if (activeWindowPid && (!replies[2 * i + 1] || pid != *activeWindowPid)) continue;
-        found.push_back(apps[i]);
+        if (replies[i]) g_variant_get(replies[i].get(), "(u)", &pid);
+        if (replies[i] && pid == *activeWindowPid) found.push_back(apps[i]);
+    }
+    return found;
+}
+
+// The applications whose toolkit is Chromium.
+Objects chromiumApplications(GDBusConnection* bus, const Objects& apps, const Deadline& deadline) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& app : apps) {
+        calls.push_back({{app.bus.c_str(), atspi::kRootPath, atspi::kPropertiesInterface, "Get"},
+                         g_variant_new("(ss)", atspi::kApplicationInterface, "ToolkitName"),
+                         "(v)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kWakeCallCapMs);
+    Objects found;
+    for (std::size_t i = 0; i < apps.size(); ++i) {
+        if (isChromium(replies[i].get())) found.push_back(apps[i]);
     }
     return found;
 }
@@ -79,7 +91,8 @@ bool wakeChromium(GDBusConnection* bus, const Deadline& deadline,
         callMethod(bus, {atspi::kRegistryBus, atspi::kRootPath, accessible, "GetChildren"}, nullptr,
                    "(a(so))", deadline, kWakeCallCapMs);
     Objects apps = objectsIn(registry.get(), kApplicationLimit);
-    Objects chromium = chromiumApplications(bus, apps, deadline, activeWindowPid);
+    Objects chromium =
+        chromiumApplications(bus, ofActiveProcess(bus, apps, deadline, activeWindowPid), deadline);
     std::vector<PendingCall> calls;
     for (const AtspiObject& app : chromium) {
         calls.push_back(

@@ -11,7 +11,7 @@
 
 // Asks GetAttributes of the windows with nothing in them (their child is the null object) of
 // each application whose toolkit is Chromium (the one of the active window's process, when
-// known): at most 64 applications and 64 windows of each, five round trips. True when a window
-// was asked, that is when a search again may find more.
+// known): at most 64 applications and 64 windows of each, at most six round trips. True when a
+// window was asked, that is when a search again may find more.
 bool wakeChromium(GDBusConnection* bus, const Deadline& deadline,
                   std::optional<std::uint32_t> activeWindowPid);
