@@ -86,8 +86,8 @@ class TextCase(AppCase):
     # --- Qt Quick: paragraphs separated by U+2029 ------------------------------------------
 
     def test_qt_quick_paragraphs(self):
-        """A Qt Quick TextArea gives U+2029 between its paragraphs (and U+2028 for a line
-        break inside one); the probe gives "\\n", as Qt widgets do."""
+        """A Qt Quick TextArea gives U+2029 between its paragraphs; the probe gives "\\n", as
+        Qt widgets do, with the length of that text."""
         qml = self.write("probe-quick-paragraphs.qml", QUICK_AREA)
         app = self.session.start(["qmlscene", qml], env=QT_ENV, name="qmlscene")
         wid = window_of(app, "probe-quick-paragraphs")
