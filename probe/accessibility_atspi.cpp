@@ -257,10 +257,17 @@ std::optional<AxRect> AtspiAccessibility::boundsForRange(const MeasuredRange& ra
     if (read && read->extentsAsked && *characters == Characters{read->charStart, read->charEnd}) {
         box = read->extents;
     } else {
-        box = readRangeBox(bus_.get(), *element_, characters->first, characters->second, deadline_);
+        box = readRangeBox(bus_.get(), *element_, characters->first, characters->second, deadline_,
+                           read && read->windowRelative);
     }
     if (!box) return std::nullopt;
-    return placeOnScreen(*box, activeWindowBox_, read && read->windowRelative, true);
+    const bool windowRelative = read && read->windowRelative;
+    // The toolkit's boxes are in its logical pixels; the window's from X11 in device pixels.
+    std::optional<AxRect> window =
+        windowRelative
+            ? activeWindowBox_
+            : windowInLogicalPixels(activeWindowBox_, read ? read->element : std::nullopt);
+    return placeOnScreen(*box, window, windowRelative, true);
 }
 
 // A Component call answering two integers.

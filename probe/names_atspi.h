@@ -37,5 +37,6 @@ inline constexpr const char* kTextInterface = "org.a11y.atspi.Text";
 
 // The coordinate type that asks for positions on the screen.
 inline constexpr std::uint32_t kScreenCoordinates = 0;
+inline constexpr std::uint32_t kWindowCoordinates = 1;
 
 } // namespace atspi

@@ -42,10 +42,12 @@ bool needsReadingAgain(const std::optional<SelectionRead>& selection, bool range
 // The text and box together. Where the text holds embedded objects (a web page's children,
 // standing in it as U+FFFC), the text is assembled from the children.
 void readShort(const AtspiRun& run, SelectionRead& selection) {
-    TextAndExtents fetched = readTextAndExtents(run.bus, selection.object, selection.charStart,
-                                                selection.charEnd, *run.deadline);
+    TextAndExtents fetched =
+        readTextAndExtents(run.bus, selection.object, selection.charStart, selection.charEnd,
+                           *run.deadline, selection.windowRelative);
     selection.text = std::move(fetched.text);
     selection.extents = fetched.extents;
+    selection.element = fetched.element;
     selection.extentsAsked = selection.charEnd > selection.charStart;
     if (selection.text && selection.text->empty() && selection.charEnd > selection.charStart) {
         // Java's bridge answers "" for a range holding a character outside the BMP.
@@ -62,6 +64,12 @@ void readShort(const AtspiRun& run, SelectionRead& selection) {
         selection.assembled = true;
         // A password among the children: as for a focused password field, the box alone.
         selection.secret = assembled.holdsPassword;
+        // The element's box for embedded children is theirs whole (a table, a paragraph's
+        // block): the pieces read give the selection's own.
+        if (selection.extents && (selection.extents->width > 0 || selection.extents->height > 0)) {
+            if (auto pieces = readRangesBox(run.bus, assembled.textReads, *run.deadline))
+                selection.extents = pieces;
+        }
     }
     if (selection.text) {
         selection.text = withoutSupplementaryPadding(*selection.text);

@@ -32,6 +32,7 @@ struct SelectionRead {
     bool secret = false;             // a password field: neither text nor length leave
     std::optional<AxRect> extents;   // the box of [charStart, charEnd), when asked
     bool extentsAsked = false;       // asked with the text: a failure is not asked again
+    std::optional<AxRect> element;   // the element's box, asked with the range's
     bool windowRelative = false;     // the toolkit's positions are relative to its window
 };
 

@@ -159,6 +159,11 @@ std::string textOfCodes(const std::vector<std::int64_t>& codes) {
     return utf8FromUtf16(units);
 }
 
+bool holdsCharacters(const std::vector<Piece>& pieces) {
+    return std::any_of(pieces.begin(), pieces.end(),
+                       [](const Piece& piece) { return !piece.embedded && !piece.text.empty(); });
+}
+
 } // namespace
 
 bool keepsTextPrivate(std::uint32_t role) {
@@ -204,6 +209,8 @@ AssembledText assembleText(HypertextSource& source, const AtspiObject& object, s
     std::vector<std::size_t> levelParts{0};
     std::vector<bool> levelWhole{false};
     std::size_t childrenAsked = 0;
+    std::vector<TextRequest> textReads;
+    bool tooManyReads = false;
     for (int depth = 0; !level.empty(); ++depth) {
         std::vector<std::optional<std::string>> texts = source.texts(level);
         std::vector<Placeholder> placeholders;
@@ -219,6 +226,14 @@ AssembledText assembleText(HypertextSource& source, const AtspiObject& object, s
             }
             parts[levelParts[k]].pieces =
                 splitText(text, k, levelParts[k], read, levelWhole[k], room, placeholders);
+            if (!holdsCharacters(*parts[levelParts[k]].pieces)) continue;
+            tooManyReads = tooManyReads || textReads.size() >= kMeasuredReads;
+            if (tooManyReads) continue;
+            // A read to the end as the characters it gave, so that each is a range.
+            TextRequest measured = level[k];
+            if (measured.end < 0)
+                measured.end = measured.start + std::int64_t(codePointCount(*texts[k]));
+            textReads.push_back(std::move(measured));
         }
         if (depth + 1 >= limits.depth) break;
         childrenAsked += placeholders.size();
@@ -228,14 +243,15 @@ AssembledText assembleText(HypertextSource& source, const AtspiObject& object, s
         bool holdsPassword = false;
         level = resolveChildren(source, parts, level, placeholders, childParts, childWhole,
                                 holdsPassword);
-        if (holdsPassword) return {std::nullopt, true};
+        if (holdsPassword) return {std::nullopt, true, {}};
         levelParts = std::move(childParts);
         levelWhole = std::move(childWhole);
     }
     if (!parts[0].pieces) return {};
     std::string out;
     Renderer(parts, limits.units).render(0, out);
-    return {std::move(out), false};
+    if (tooManyReads) textReads.clear();
+    return {std::move(out), false, std::move(textReads)};
 }
 
 std::optional<std::string> textInPieces(HypertextSource& source, const AtspiObject& object,

@@ -75,7 +75,13 @@ struct AssemblyLimits {
 struct AssembledText {
     std::optional<std::string> text; // absent when private or when the object is unreadable
     bool holdsPassword = false;
+    // The ranges read that gave characters of their own (not only embedded children), each
+    // with its end, at most kMeasuredReads of them; empty when there were more. Their boxes
+    // make the selection's.
+    std::vector<TextRequest> textReads;
 };
+
+inline constexpr std::size_t kMeasuredReads = 64;
 
 // The text of characters [start, end) of `object`, with each embedded-object character
 // replaced by the text of the child it stands for: a child inside the range whole, a child

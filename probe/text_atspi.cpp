@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <initializer_list>
 #include <string_view>
 
 namespace {
@@ -37,27 +38,39 @@ bool measuredByEnds(std::int64_t start, std::int64_t end) {
     return end - start > kWholeMeasureLimit;
 }
 
-// The calls that measure the non-empty range [start, end): its extents, or those of its first
-// and last characters and of the element.
-std::vector<PendingCall> boxCalls(const AtspiObject& object, std::int64_t start, std::int64_t end) {
+// The calls that measure the non-empty range [start, end): its extents (unless it is measured
+// by its ends), those of its first and last characters, and the element's box, asked together.
+// GTK 4 (4.8) measures characters in window coordinates only, and ranges not at all.
+std::vector<PendingCall> boxCalls(const AtspiObject& object, std::int64_t start, std::int64_t end,
+                                  bool windowRelative) {
+    const std::uint32_t coordinates =
+        windowRelative ? atspi::kWindowCoordinates : atspi::kScreenCoordinates;
     const char* name = object.bus.c_str();
     const char* path = object.path.c_str();
-    if (!measuredByEnds(start, end)) {
-        return {{{name, path, atspi::kTextInterface, "GetRangeExtents"},
-                 extentsArguments(start, end),
-                 "(iiii)"}};
-    }
     auto character = [&](std::int64_t offset) {
-        return PendingCall{
-            {name, path, atspi::kTextInterface, "GetCharacterExtents"},
-            g_variant_new("(iu)", static_cast<gint32>(offset), atspi::kScreenCoordinates),
-            "(iiii)"};
+        return PendingCall{{name, path, atspi::kTextInterface, "GetCharacterExtents"},
+                           g_variant_new("(iu)", static_cast<gint32>(offset), coordinates),
+                           "(iiii)"};
     };
-    return {character(start),
-            character(end - 1),
-            {{name, path, atspi::kComponentInterface, "GetExtents"},
-             g_variant_new("(u)", atspi::kScreenCoordinates),
-             "((iiii))"}};
+    std::vector<PendingCall> calls;
+    if (!measuredByEnds(start, end)) {
+        calls.push_back({{name, path, atspi::kTextInterface, "GetRangeExtents"},
+                         extentsArguments(start, end),
+                         "(iiii)"});
+    }
+    calls.push_back(character(start));
+    calls.push_back(character(end - 1));
+    calls.push_back({{name, path, atspi::kComponentInterface, "GetExtents"},
+                     g_variant_new("(u)", atspi::kScreenCoordinates),
+                     "((iiii))"});
+    return calls;
+}
+
+// Lines of a text by its line breaks; 0 without a text.
+int linesOf(const std::optional<std::string>& text) {
+    if (!text) return 0;
+    auto breaks = std::count(text->begin(), text->end(), '\n');
+    return static_cast<int>(std::min<std::ptrdiff_t>(breaks, 1 << 20)) + 1;
 }
 
 std::optional<AxRect> elementRectIn(GVariant* reply) {
@@ -68,11 +81,17 @@ std::optional<AxRect> elementRectIn(GVariant* reply) {
 
 // The box from the replies to boxCalls, starting at `first`; absent where the ends gave
 // none, so that the caller measures the range whole.
-std::optional<AxRect> boxIn(const std::vector<VariantPtr>& replies, std::size_t first,
-                            bool byEnds) {
-    if (!byEnds) return rectIn(replies[first].get());
-    return boxFromEnds(rectIn(replies[first].get()), rectIn(replies[first + 1].get()),
-                       elementRectIn(replies[first + 2].get()));
+MeasuredBox boxIn(const std::vector<VariantPtr>& replies, std::size_t first, std::int64_t start,
+                  std::int64_t end, int lines = 0) {
+    const bool byEnds = measuredByEnds(start, end);
+    const std::size_t ends = byEnds ? first : first + 1;
+    RangeAnswers answers{byEnds ? std::nullopt : rectIn(replies[first].get()),
+                         rectIn(replies[ends].get()),
+                         rectIn(replies[ends + 1].get()),
+                         elementRectIn(replies[ends + 2].get()),
+                         end - start == 1,
+                         lines};
+    return MeasuredBox{rangeBox(answers), answers.element};
 }
 
 std::optional<AxRect> wholeRangeBox(GDBusConnection* bus, const AtspiObject& object,
@@ -88,13 +107,31 @@ std::optional<AxRect> wholeRangeBox(GDBusConnection* bus, const AtspiObject& obj
 } // namespace
 
 std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
-                                   std::int64_t start, std::int64_t end, const Deadline& deadline) {
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                   bool windowRelative) {
     if (end <= start || end > INT32_MAX) return std::nullopt;
-    bool byEnds = measuredByEnds(start, end);
     std::optional<AxRect> box =
-        boxIn(callAll(bus, boxCalls(object, start, end), deadline), 0, byEnds);
-    if (!box && byEnds) box = wholeRangeBox(bus, object, start, end, deadline);
+        boxIn(callAll(bus, boxCalls(object, start, end, windowRelative), deadline), 0, start, end)
+            .box;
+    if (!box && measuredByEnds(start, end)) box = wholeRangeBox(bus, object, start, end, deadline);
     return box;
+}
+
+std::optional<AxRect> readRangesBox(GDBusConnection* bus, const std::vector<TextRequest>& ranges,
+                                    const Deadline& deadline) {
+    std::vector<PendingCall> calls;
+    for (const TextRequest& range : ranges) {
+        if (range.start < 0 || range.end <= range.start || range.end > INT32_MAX) continue;
+        calls.push_back({{range.object.bus.c_str(), range.object.path.c_str(),
+                          atspi::kTextInterface, "GetRangeExtents"},
+                         extentsArguments(range.start, range.end),
+                         "(iiii)"});
+    }
+    if (calls.empty()) return std::nullopt;
+    std::vector<std::optional<AxRect>> boxes;
+    for (const VariantPtr& reply : callAll(bus, calls, deadline))
+        boxes.push_back(rectIn(reply.get()));
+    return unionOf(boxes);
 }
 
 std::optional<Offsets> offsetsIn(GVariant* reply) {
@@ -174,7 +211,8 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
 
 // The box is asked in the same batch as the text, since it is asked for next.
 TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& object,
-                                  std::int64_t start, std::int64_t end, const Deadline& deadline) {
+                                  std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                  bool windowRelative) {
     TextAndExtents read;
     if (end > INT32_MAX) return read;
     const char* name = object.bus.c_str();
@@ -183,15 +221,18 @@ TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& objec
         {{name, path, atspi::kTextInterface, "GetText"},
          g_variant_new("(ii)", static_cast<gint32>(start), static_cast<gint32>(end)),
          "(s)"}};
-    bool byEnds = measuredByEnds(start, end);
     if (end > start) {
-        std::vector<PendingCall> box = boxCalls(object, start, end);
+        std::vector<PendingCall> box = boxCalls(object, start, end, windowRelative);
         calls.insert(calls.end(), box.begin(), box.end());
     }
     std::vector<VariantPtr> replies = callAll(bus, calls, deadline);
     if (replies[0]) read.text = rangeTextIn(replies[0].get(), start, end);
-    if (replies.size() > 1) read.extents = boxIn(replies, 1, byEnds);
-    if (end > start && !read.extents && byEnds)
+    if (replies.size() > 1) {
+        MeasuredBox measured = boxIn(replies, 1, start, end, linesOf(read.text));
+        read.extents = measured.box;
+        read.element = measured.element;
+    }
+    if (end > start && !read.extents && measuredByEnds(start, end))
         read.extents = wholeRangeBox(bus, object, start, end, deadline);
     return read;
 }

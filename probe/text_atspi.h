@@ -46,15 +46,31 @@ SelectionOffsets readSelectionOffsets(GDBusConnection* bus, const AtspiObject& o
 struct TextAndExtents {
     std::optional<std::string> text;
     std::optional<AxRect> extents; // asked only for a non-empty range
+    std::optional<AxRect> element; // the element's box, asked with the range's
 };
 
-// The text of [start, end) and its box, asked together.
+// A range's box and the element's box, as measured together.
+struct MeasuredBox {
+    std::optional<AxRect> box;
+    std::optional<AxRect> element;
+};
+
+// The text of [start, end) and its box, asked together. The box is made from the range's
+// extents, its ends' and the element's box (see rangeBox).
+// `windowRelative`: the toolkit's positions are relative to its window (GTK 4).
 TextAndExtents readTextAndExtents(GDBusConnection* bus, const AtspiObject& object,
-                                  std::int64_t start, std::int64_t end, const Deadline& deadline);
+                                  std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                  bool windowRelative = false);
 
 // The box of the non-empty range [start, end), in screen coordinates.
 std::optional<AxRect> readRangeBox(GDBusConnection* bus, const AtspiObject& object,
-                                   std::int64_t start, std::int64_t end, const Deadline& deadline);
+                                   std::int64_t start, std::int64_t end, const Deadline& deadline,
+                                   bool windowRelative = false);
+
+// The union of the boxes of ranges of several objects (an assembled selection's pieces), asked
+// together; absent when none has a box with an extent.
+std::optional<AxRect> readRangesBox(GDBusConnection* bus, const std::vector<TextRequest>& ranges,
+                                    const Deadline& deadline);
 
 // Text and hypertext reads of any object on the bus, for assembling embedded children.
 class BusText final : public HypertextSource {

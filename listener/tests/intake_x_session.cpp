@@ -264,15 +264,16 @@ std::vector<unsigned> FocusWindow::pressesSoFar() {
     return presses;
 }
 
-std::optional<std::vector<unsigned>> FocusWindow::pressesUntil(unsigned sentinel,
-                                                               std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+std::optional<std::vector<unsigned>>
+FocusWindow::pressesUntil(unsigned sentinel, std::chrono::milliseconds timeout, Wait wait) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
     std::vector<unsigned> presses;
     for (;;) {
         while (XPending(display_) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
             if (event.type != KeyPress) continue;
+            if (wait == Wait::sincePress) deadline = std::chrono::steady_clock::now() + timeout;
             presses.push_back(event.xkey.keycode);
             if (event.xkey.keycode == sentinel) return presses;
         }

@@ -108,9 +108,13 @@ class FocusWindow {
 
     bool ok() const { return window_ != 0; }
     // The key codes pressed in the window up to and including the first press of `sentinel`,
-    // or none when it does not come in time.
+    // or none when it does not come in time. With `Wait::sincePress` the time runs from the
+    // latest press instead, so a long backlog that keeps arriving is waited for whole and only
+    // a keyboard that stops delivering fails.
+    enum class Wait { total, sincePress };
     std::optional<std::vector<unsigned>> pressesUntil(unsigned sentinel,
-                                                      std::chrono::milliseconds timeout = 30s);
+                                                      std::chrono::milliseconds timeout = 30s,
+                                                      Wait wait = Wait::total);
     // The key codes pressed in the window that have arrived by now, without waiting.
     std::vector<unsigned> pressesSoFar();
 

@@ -16,6 +16,9 @@ shift $(($# > 0 ? 1 : 0))
 cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_password
        chromium_field chromium_paragraph chromium_password frozen_applications
        firefox_first_answers java_text_area kwrite_two_lines
+       apps_boxes_e2e.py:terminal_relative apps_boxes_e2e.py:kde_two_lines
+       apps_boxes_e2e.py:gtk3_scaled apps_boxes_e2e.py:gtk4_text_view
+       apps_boxes_e2e.py:firefox_boxes
        apps_text_e2e.py:qt_quick_paragraphs apps_text_e2e.py:java_astral_text
        apps_text_e2e.py:chromium_from_menu"
 [ $# -eq 0 ] || cases="$*"

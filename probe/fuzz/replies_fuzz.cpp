@@ -102,6 +102,11 @@ void boxes(const std::uint8_t* data, std::size_t size) {
     auto element = normalisedBox(values[8], values[9], values[10], values[11]);
     if (auto box = boxFromEnds(first, last, element))
         (void)placeOnScreen(*box, element, values[0] & 1, values[1] & 1);
+    // The range's own box from the ends' words swapped, so that all four boxes vary.
+    auto range = normalisedBox(values[2], values[3], values[0], values[1]);
+    if (auto box = rangeBox({range, first, last, element, (values[4] & 1) != 0, values[5] & 7}))
+        (void)placeOnScreen(*box, windowInLogicalPixels(range, element), false, true);
+    (void)unionOf({range, first, last, element});
 }
 
 } // namespace

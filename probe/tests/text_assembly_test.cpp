@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -98,7 +100,14 @@ TEST(AssembleText, PartlySelectedParagraphsGiveTheirOwnSelection) {
     page.objects["/p1"] = {U"First paragraph", {}, std::pair{6, 15}};
     page.objects["/p2"] = {U"Second", {}, std::pair{0, 6}};
     page.objects["/p3"] = {U"Third one", {}, std::pair{0, 5}};
-    EXPECT_EQ(assembleText(page, kDocument, 0, 3).text, "paragraph\nSecond\nThird");
+    AssembledText assembled = assembleText(page, kDocument, 0, 3);
+    EXPECT_EQ(assembled.text, "paragraph\nSecond\nThird");
+    // The ranges whose boxes make the selection's: the document holds only children; the
+    // paragraph inside is read whole, to its last character.
+    std::vector<std::tuple<std::string, std::int64_t, std::int64_t>> reads;
+    for (const TextRequest& read : assembled.textReads)
+        reads.emplace_back(read.object.path, read.start, read.end);
+    EXPECT_EQ(reads, (decltype(reads){{"/p1", 6, 15}, {"/p2", 0, 6}, {"/p3", 0, 5}}));
 }
 
 TEST(AssembleText, ListItemsLeaveTheirMarkersOut) {
@@ -247,6 +256,21 @@ TEST(AssembleText, EmbeddedCharactersPastTheLimitAreNotAsked) {
     const AssembledText assembled = assembleText(page, kDocument, 0, 100000, limits);
     EXPECT_EQ(assembled.text, "para");
     EXPECT_EQ(page.batches, 5);
+}
+
+// Past kMeasuredReads ranges read, none is kept: a box from some of them would be too small.
+TEST(AssembleText, MeasuredReadsAreBounded) {
+    for (std::size_t count : {kMeasuredReads, kMeasuredReads + 1}) {
+        FakePage page;
+        page.objects["/doc"] = {std::u32string(count, U'\uFFFC'), {}, {}};
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string path = "/p" + std::to_string(i);
+            page.objects["/doc"].children[std::int64_t(i)] = path;
+            page.objects[path] = {U"line", {}, {}};
+        }
+        AssembledText assembled = assembleText(page, kDocument, 0, std::int64_t(count));
+        EXPECT_EQ(assembled.textReads.size(), count == kMeasuredReads ? count : 0) << count;
+    }
 }
 
 // --- Ranges read in pieces --------------------------------------------------------------
