@@ -131,7 +131,8 @@ const Case kCases[] = {
     {"SeparatorsInALongPrefixBecomeLineBreaks",
      with(selection(range(7, 3601)),
           [](Script& s) {
-              s.stringForRange = prefixText("a\xE2\x80\xA9" "b");
+              s.stringForRange = prefixText("a\xE2\x80\xA9"
+                                            "b");
               s.bounds = kBounds;
           }),
      R"({"trusted":true,"selectedLength":3601,)" + kBox + R"(,"text":"a\nb"})", kPrefixQueries},
