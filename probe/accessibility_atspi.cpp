@@ -13,6 +13,7 @@
 #include "selection_read_atspi.h"
 #include "text_atspi.h"
 #include "utf.h"
+#include "wake_atspi.h"
 
 #include <climits>
 #include <cstdlib>
@@ -24,6 +25,12 @@ namespace {
 constexpr int kBudgetMs = 1000;
 // A display that does not answer in this time is left out: no window process, no address.
 constexpr int kDisplayTimeoutMs = 150;
+// A Chromium woken by the probe builds its tree within milliseconds: it is searched again
+// after these pauses, while this much of the budget remains for reading the selection.
+constexpr int kWakePausesMs[] = {20, 80};
+constexpr int kWakeReserveMs = 400;
+// The session's accessibility switch is asked and set within this time each.
+constexpr int kStatusCallCapMs = 100;
 
 using Characters = std::pair<std::int64_t, std::int64_t>;
 
@@ -63,6 +70,32 @@ class AtspiAccessibility final : public Accessibility {
     std::optional<std::pair<AxRange, CoveredRange>> covered_;
 };
 
+// Turns the session's accessibility on (org.a11y.Status IsEnabled) where it is off, as a
+// screen reader does: toolkits that ask it when they start (Qt, Chromium) then expose their
+// windows, in every application started from then on. The launcher keeps the switch in the
+// user's settings (GNOME's toolkit-accessibility). ScreenReaderEnabled is left as it is.
+void turnAccessibilityOn(GDBusConnection* session, const Deadline& deadline) {
+    const Call properties{atspi::kLauncherBus, atspi::kLauncherPath, atspi::kPropertiesInterface,
+                          "Get"};
+    VariantPtr reply =
+        callMethod(session, properties, g_variant_new("(ss)", atspi::kStatusInterface, "IsEnabled"),
+                   "(v)", deadline, kStatusCallCapMs);
+    if (!reply) return;
+    GVariant* inner = nullptr;
+    g_variant_get(reply.get(), "(v)", &inner);
+    VariantPtr value(inner);
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN) ||
+        g_variant_get_boolean(value.get())) {
+        return;
+    }
+    Call set = properties;
+    set.method = "Set";
+    callMethod(
+        session, set,
+        g_variant_new("(ssv)", atspi::kStatusInterface, "IsEnabled", g_variant_new_boolean(TRUE)),
+        "()", deadline, kStatusCallCapMs);
+}
+
 std::optional<std::string> accessibilityBusAddress(const std::string& session,
                                                    const Deadline& deadline) {
     GObjectPtr<GDBusConnection> bus = connectToBus(session, deadline);
@@ -75,7 +108,9 @@ std::optional<std::string> accessibilityBusAddress(const std::string& session,
     const gchar* address = nullptr;
     g_variant_get(reply.get(), "(&s)", &address);
     if (!address || !*address) return std::nullopt;
-    return std::string(address);
+    std::string found(address);
+    turnAccessibilityOn(bus.get(), deadline);
+    return found;
 }
 
 namespace {
@@ -112,8 +147,18 @@ bool AtspiAccessibility::isTrusted() {
     return bus_ != nullptr;
 }
 
+// Where nothing qualifies, a Chromium with its accessibility off is woken and searched again.
 bool AtspiAccessibility::findFocusedElement() {
     FocusSearch search = findFocusedObject(bus_.get(), deadline_, activeWindowPid_);
+    if (!search.focused && search.answered && deadline_.remainingMs() > kWakeReserveMs &&
+        wakeChromium(bus_.get(), deadline_, activeWindowPid_)) {
+        for (int pause : kWakePausesMs) {
+            if (deadline_.remainingMs() <= kWakeReserveMs) break;
+            g_usleep(static_cast<gulong>(pause) * 1000);
+            search = findFocusedObject(bus_.get(), deadline_, activeWindowPid_);
+            if (search.focused) break;
+        }
+    }
     if (!search.focused) return false;
     element_ = std::move(*search.focused);
     return true;

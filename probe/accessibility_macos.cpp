@@ -8,10 +8,16 @@
 
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <chrono>
+#include <thread>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// Pauses before the selection is asked again of an application whose accessibility was just
+// turned on (it builds its tree then): 330 ms in all, within the run's budget.
+constexpr int kManualAccessibilityPausesMs[] = {30, 100, 200};
 
 // One owned CoreFoundation reference, released once.
 class CfHeld {
@@ -128,8 +134,21 @@ class MacAccessibility final : public Accessibility {
     }
 
     // Any value answered is kept as the selection to measure, also one that holds no range.
+    // An element without one may belong to an application whose accessibility is off until an
+    // assistive technology asks for it (Electron): it is asked for, and the selection again.
+    // An application that did not answer in time (kAXErrorCannotComplete) is asked nothing more.
     std::optional<SelectedRange> selectedRange() override {
-        Copied value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"));
+        AXError status = kAXErrorFailure;
+        Copied value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"), &status);
+        if ((!value || !*value) && status != kAXErrorCannotComplete &&
+            turnOnManualAccessibility()) {
+            for (int pause : kManualAccessibilityPausesMs) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+                if (!findFocusedElement()) break;
+                value = copyAttribute(focused_.get(), CFSTR("AXSelectedTextRange"), &status);
+                if ((value && *value) || status == kAXErrorCannotComplete) break;
+            }
+        }
         if (!value || !*value) return std::nullopt;
         selection_ = std::move(*value);
         return SelectedRange{rangeFrom(selection_.get())};
@@ -173,11 +192,31 @@ class MacAccessibility final : public Accessibility {
     }
 
   private:
-    static Copied copyAttribute(CFTypeRef object, CFStringRef attribute) {
+    // Sets AXManualAccessibility on the focused application, as Electron documents for
+    // assistive technology; true only when it was not on and the application took it. An
+    // application without the attribute refuses the call and is left as it was. Unverified
+    // on a Mac.
+    bool turnOnManualAccessibility() {
+        Copied application = copyAttribute(systemWide_.get(), CFSTR("AXFocusedApplication"));
+        if (!application || !isElement(application->get())) return false;
+        AXError status = kAXErrorFailure;
+        Copied current = copyAttribute(application->get(), CFSTR("AXManualAccessibility"), &status);
+        if (status == kAXErrorCannotComplete) return false;
+        if (current && current->get() && CFEqual(current->get(), kCFBooleanTrue)) return false;
+        auto element = static_cast<AXUIElementRef>(application->get());
+        return AXUIElementSetAttributeValue(element, CFSTR("AXManualAccessibility"),
+                                            kCFBooleanTrue) == kAXErrorSuccess;
+    }
+
+    // `answered`, when given, receives the call's status (kAXErrorFailure for a non-element).
+    static Copied copyAttribute(CFTypeRef object, CFStringRef attribute,
+                                AXError* answered = nullptr) {
+        if (answered) *answered = kAXErrorFailure;
         if (!isElement(object)) return std::nullopt;
         auto element = static_cast<AXUIElementRef>(object);
         CFTypeRef value = nullptr;
         AXError status = AXUIElementCopyAttributeValue(element, attribute, &value);
+        if (answered) *answered = status;
         return copied(status, value);
     }
 

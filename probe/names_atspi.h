@@ -10,6 +10,8 @@ namespace atspi {
 inline constexpr const char* kLauncherBus = "org.a11y.Bus";
 inline constexpr const char* kLauncherPath = "/org/a11y/bus";
 inline constexpr const char* kLauncherInterface = "org.a11y.Bus";
+// The launcher's switches: IsEnabled (accessibility on) and ScreenReaderEnabled.
+inline constexpr const char* kStatusInterface = "org.a11y.Status";
 
 // The message bus itself, which knows the process behind each connection.
 inline constexpr const char* kDBusBus = "org.freedesktop.DBus";

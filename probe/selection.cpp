@@ -1,5 +1,7 @@
 #include "selection.h"
 
+#include "utf.h"
+
 #include <string>
 #include <utility>
 
@@ -8,6 +10,12 @@ namespace {
 // A string of at least one character counts as text.
 bool isText(const std::optional<std::string>& text) {
     return text && !text->empty();
+}
+
+// The text as the record gives it: one line break for every toolkit's.
+std::optional<std::string> recordText(std::optional<std::string> text) {
+    if (!isText(text)) return std::nullopt;
+    return withPlainLineBreaks(*text);
 }
 
 // True when the bounds of the range gave the geometry. A caret (zero width) is accepted.
@@ -53,11 +61,10 @@ void readFocused(Accessibility& ax, Out& out) {
         AxRange prefix{range->location, kPrefixLength};
         RangeText read = ax.stringForRange(prefix);
         if (read.rangeMade) measured = prefix;
-        if (isText(read.text)) out.text = std::move(*read.text);
+        out.text = recordText(std::move(read.text));
     }
     if (!out.text && (!out.selectedLength || *out.selectedLength <= kLongSelectionThreshold)) {
-        std::optional<std::string> text = ax.selectedText();
-        if (isText(text)) out.text = std::move(*text);
+        out.text = recordText(ax.selectedText());
     }
     if (measured && readBounds(ax, *measured, out)) return;
     readElementBox(ax, out);

@@ -57,6 +57,13 @@ void readShort(const AtspiRun& run, SelectionRead& selection) {
     selection.extents = fetched.extents;
     selection.element = fetched.element;
     selection.extentsAsked = selection.charEnd > selection.charStart;
+    if (selection.text && selection.text->empty() && selection.charEnd > selection.charStart) {
+        // Java's bridge answers "" for a range holding a character outside the BMP.
+        BusText source(run.bus, *run.deadline);
+        selection.text =
+            textInPieces(source, selection.object, selection.charStart, selection.charEnd)
+                .value_or("");
+    }
     if (selection.text && selection.text->find("\xEF\xBF\xBC") != std::string::npos) {
         BusText source(run.bus, *run.deadline);
         AssembledText assembled =

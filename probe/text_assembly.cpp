@@ -143,6 +143,22 @@ std::vector<TextRequest> resolveChildren(HypertextSource& source, std::vector<Pa
     return next;
 }
 
+// The text of characters read one by one, each a code point or a UTF-16 unit.
+std::string textOfCodes(const std::vector<std::int64_t>& codes) {
+    std::u16string units;
+    for (std::int64_t code : codes) {
+        if (code >= 0 && code <= 0xFFFF) {
+            units += static_cast<char16_t>(code);
+        } else if (code > 0xFFFF && code <= 0x10FFFF) {
+            units += static_cast<char16_t>(0xD7C0 + (code >> 10));
+            units += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+        } else {
+            units += u'\uFFFD';
+        }
+    }
+    return utf8FromUtf16(units);
+}
+
 bool holdsCharacters(const std::vector<Piece>& pieces) {
     return std::any_of(pieces.begin(), pieces.end(),
                        [](const Piece& piece) { return !piece.embedded && !piece.text.empty(); });
@@ -236,4 +252,42 @@ AssembledText assembleText(HypertextSource& source, const AtspiObject& object, s
     Renderer(parts, limits.units).render(0, out);
     if (tooManyReads) textReads.clear();
     return {std::move(out), false, std::move(textReads)};
+}
+
+std::optional<std::string> textInPieces(HypertextSource& source, const AtspiObject& object,
+                                        std::int64_t start, std::int64_t end,
+                                        const PieceLimits& limits) {
+    if (end <= start || limits.piece <= 0) return std::nullopt;
+    std::vector<TextRequest> pieces;
+    for (std::int64_t at = start; at < end; at += limits.piece)
+        pieces.push_back({object, at, std::min(end, at + limits.piece)});
+    std::vector<std::optional<std::string>> texts = source.texts(pieces);
+    std::vector<std::int64_t> offsets;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (!texts[i]) return std::nullopt;
+        if (!texts[i]->empty()) continue;
+        for (std::int64_t at = pieces[i].start; at < pieces[i].end; ++at)
+            offsets.push_back(at);
+        if (static_cast<std::int64_t>(offsets.size()) > limits.characters) return std::nullopt;
+    }
+    std::vector<std::optional<std::int64_t>> codes = source.charactersAt(object, offsets);
+    std::string out;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (!texts[i]->empty()) {
+            out += *texts[i];
+            continue;
+        }
+        // Consecutive pieces read one by one are decoded together: a pair may span two.
+        std::vector<std::int64_t> run;
+        for (; i < pieces.size() && texts[i]->empty(); ++i) {
+            for (std::int64_t at = pieces[i].start; at < pieces[i].end; ++at, ++next) {
+                if (next >= codes.size() || !codes[next] || *codes[next] == 0) return std::nullopt;
+                run.push_back(*codes[next]);
+            }
+        }
+        --i;
+        out += textOfCodes(run);
+    }
+    return out;
 }

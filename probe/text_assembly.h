@@ -52,6 +52,13 @@ class HypertextSource {
     virtual std::vector<std::uint32_t> rolesOf(const std::vector<AtspiObject>& objects) {
         return std::vector<std::uint32_t>(objects.size(), 0);
     }
+    // The character at each offset of `object`: a code point, or one UTF-16 unit where the
+    // toolkit's offsets count units (Java); absent where it cannot be read.
+    virtual std::vector<std::optional<std::int64_t>>
+    charactersAt(const AtspiObject& object, const std::vector<std::int64_t>& offsets) {
+        (void)object;
+        return std::vector<std::optional<std::int64_t>>(offsets.size());
+    }
 };
 
 // Bounds on reading the children of a selection: nesting depth, total UTF-16 units of the
@@ -85,3 +92,20 @@ inline constexpr std::size_t kMeasuredReads = 64;
 // the object's own text cannot be read, or when it holds a password.
 AssembledText assembleText(HypertextSource& source, const AtspiObject& object, std::int64_t start,
                            std::int64_t end, const AssemblyLimits& limits = {});
+
+// Bounds on reading a range in pieces: the characters of one piece, and how many characters
+// are asked one by one in all.
+struct PieceLimits {
+    std::int64_t piece = 32;
+    std::int64_t characters = 256;
+};
+
+// The text of the non-empty range [start, end) of `object`, for a toolkit that answers "" for
+// a range it cannot give whole (Java's bridge, for any range holding a character outside the
+// BMP): read in pieces asked together, and each piece answered "" character by character, its
+// UTF-16 units paired again. A lone surrogate, or a code that is no character, becomes U+FFFD.
+// Absent when a piece or a character cannot be read, when a character reads as 0 (past the
+// text), or when more characters than the limit would be asked one by one.
+std::optional<std::string> textInPieces(HypertextSource& source, const AtspiObject& object,
+                                        std::int64_t start, std::int64_t end,
+                                        const PieceLimits& limits = {});

@@ -364,3 +364,24 @@ std::vector<std::uint32_t> BusText::rolesOf(const std::vector<AtspiObject>& obje
     }
     return roles;
 }
+
+std::vector<std::optional<std::int64_t>>
+BusText::charactersAt(const AtspiObject& object, const std::vector<std::int64_t>& offsets) {
+    std::vector<PendingCall> calls;
+    for (std::int64_t offset : offsets) {
+        calls.push_back({{object.bus.c_str(), object.path.c_str(), atspi::kTextInterface,
+                          "GetCharacterAtOffset"},
+                         g_variant_new("(i)", static_cast<gint32>(
+                                                  std::clamp<std::int64_t>(offset, -1, INT32_MAX))),
+                         "(i)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus_, calls, *deadline_);
+    std::vector<std::optional<std::int64_t>> out(offsets.size());
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        gint32 code = 0;
+        if (!replies[i]) continue;
+        g_variant_get(replies[i].get(), "(i)", &code);
+        out[i] = code;
+    }
+    return out;
+}

@@ -91,6 +91,9 @@ class BusText final : public HypertextSource {
     std::vector<std::optional<Offsets>>
     selectionsIn(const std::vector<AtspiObject>& objects) override;
     std::vector<std::uint32_t> rolesOf(const std::vector<AtspiObject>& objects) override;
+    // GetCharacterAtOffset, asked together.
+    std::vector<std::optional<std::int64_t>>
+    charactersAt(const AtspiObject& object, const std::vector<std::int64_t>& offsets) override;
 
   private:
     GDBusConnection* bus_;

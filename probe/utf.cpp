@@ -169,3 +169,20 @@ std::string_view firstCharacters(std::string_view bytes, std::size_t characters)
         used += decodeUtf8(bytes.substr(used)).bytes;
     return bytes.substr(0, used);
 }
+
+std::string withPlainLineBreaks(std::string_view text) {
+    // U+2028 and U+2029 are E2 80 A8 and E2 80 A9: no other character holds these bytes in a
+    // row, so bytes are replaced as they stand.
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\xE2\x80") == 0 && i + 2 < text.size() &&
+            (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+            out += '\n';
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}

@@ -46,3 +46,8 @@ std::int64_t charactersCoveringUnits(std::string_view text, std::int64_t units);
 // Text with the invisible U+FEFF that some toolkits put after every character outside the
 // Basic Multilingual Plane (to keep their offsets in UTF-16 units) taken out.
 std::string withoutSupplementaryPadding(std::string_view text);
+
+// Text with the Unicode line and paragraph separators (U+2028, U+2029, which Qt Quick puts
+// between lines and paragraphs) written as "\n", the line break that other toolkits give.
+// Each is one UTF-16 unit, as "\n" is, so a length in units stays that of the text.
+std::string withPlainLineBreaks(std::string_view text);

@@ -21,7 +21,9 @@ cases="gtk4_editor qt_editor writer firefox_field firefox_paragraph firefox_pass
        apps_boxes_e2e.py:firefox_boxes
        apps_timing_e2e.py:qt_quick_area
        apps_timing_e2e.py:qtwebengine_page apps_timing_e2e.py:firefox_first_probe
-       apps_focus_e2e.py:epiphany_first_answers apps_focus_e2e.py:calc_cell_editor"
+       apps_focus_e2e.py:epiphany_first_answers apps_focus_e2e.py:calc_cell_editor
+       apps_text_e2e.py:qt_quick_paragraphs apps_text_e2e.py:java_astral_text
+       apps_text_e2e.py:chromium_from_menu"
 [ $# -eq 0 ] || cases="$*"
 status=0
 if [ -n "${SELECTION_PROBE_COMPARE:-}" ]; then

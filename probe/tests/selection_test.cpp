@@ -119,6 +119,23 @@ const Case kCases[] = {
           }),
      R"({"trusted":true,"selectedLength":3601,)" + kBox + "}",
      focusedThen({"selectedRange", "stringForRange (7,1350)", "boundsForRange selection"})},
+    // Qt Quick's paragraph and line separators are given as the line break of other toolkits.
+    {"SeparatorsBecomeLineBreaks",
+     with(selection(range(0, 11)),
+          [](Script& s) {
+              s.selectedText = "one\xE2\x80\xA9two\xE2\x80\xA8six";
+              s.bounds = kBounds;
+          }),
+     R"({"trusted":true,"selectedLength":11,)" + kBox + R"(,"text":"one\ntwo\nsix"})",
+     focusedThen({"selectedRange", "selectedText", "boundsForRange selection"})},
+    {"SeparatorsInALongPrefixBecomeLineBreaks",
+     with(selection(range(7, 3601)),
+          [](Script& s) {
+              s.stringForRange = prefixText("a\xE2\x80\xA9"
+                                            "b");
+              s.bounds = kBounds;
+          }),
+     R"({"trusted":true,"selectedLength":3601,)" + kBox + R"(,"text":"a\nb"})", kPrefixQueries},
     {"CaretBoxOfZeroWidthIsAccepted",
      with(selection(range(5, 0)),
           [](Script& s) {

@@ -273,4 +273,125 @@ TEST(AssembleText, MeasuredReadsAreBounded) {
     }
 }
 
+// --- Ranges read in pieces --------------------------------------------------------------
+
+// A text in UTF-16 units, as Java's bridge gives it: "" for any range holding a surrogate, and
+// each unit on its own. `codes` overrides what single offsets answer (a hostile application).
+class FakeJavaText final : public HypertextSource {
+  public:
+    explicit FakeJavaText(std::string text) : units(utf16FromUtf8(text)) {}
+    std::u16string units;
+    std::map<std::int64_t, std::optional<std::int64_t>> codes;
+    std::optional<std::int64_t> unreadablePiece;
+    std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
+    std::size_t charactersAsked = 0;
+
+    std::vector<std::optional<std::string>>
+    texts(const std::vector<TextRequest>& requests) override {
+        std::vector<std::optional<std::string>> out;
+        for (const TextRequest& r : requests) {
+            pieces.emplace_back(r.start, r.end);
+            std::u16string_view part = std::u16string_view(units).substr(
+                static_cast<std::size_t>(r.start), static_cast<std::size_t>(r.end - r.start));
+            bool astral = std::any_of(part.begin(), part.end(),
+                                      [](char16_t u) { return u >= 0xD800 && u <= 0xDFFF; });
+            if (unreadablePiece == r.start) {
+                out.emplace_back();
+            } else {
+                out.push_back(astral ? std::string() : utf8FromUtf16(part));
+            }
+        }
+        return out;
+    }
+    std::vector<std::optional<AtspiObject>>
+    embeddedAt(const std::vector<std::pair<AtspiObject, std::int64_t>>& c) override {
+        return std::vector<std::optional<AtspiObject>>(c.size());
+    }
+    std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>
+    selectionsIn(const std::vector<AtspiObject>& objects) override {
+        return std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>>(objects.size());
+    }
+    std::vector<std::optional<std::int64_t>>
+    charactersAt(const AtspiObject&, const std::vector<std::int64_t>& offsets) override {
+        charactersAsked += offsets.size();
+        std::vector<std::optional<std::int64_t>> out;
+        for (std::int64_t at : offsets) {
+            if (codes.count(at)) {
+                out.push_back(codes[at]);
+            } else {
+                out.push_back(units[static_cast<std::size_t>(at)]);
+            }
+        }
+        return out;
+    }
+};
+
+const std::string kJavaText = "Swing: a \xF0\x9F\x98\x80 selection across an emoji, and more.";
+
+struct PieceCase {
+    const char* name;
+    std::int64_t start, end, piece;
+    std::optional<std::string> expected;
+    std::size_t charactersAsked;
+};
+
+void PrintTo(const PieceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TextInPieces : public testing::TestWithParam<PieceCase> {};
+
+TEST_P(TextInPieces, GivesTheRangeFromPiecesAndSingleUnits) {
+    const PieceCase& c = GetParam();
+    FakeJavaText java(kJavaText);
+    PieceLimits limits;
+    limits.piece = c.piece;
+    limits.characters = 10;
+    EXPECT_EQ(textInPieces(java, {":1.5", "/text"}, c.start, c.end, limits), c.expected);
+    EXPECT_EQ(java.charactersAsked, c.charactersAsked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, TextInPieces,
+    testing::Values(
+        PieceCase{"EmojiInsideOnePiece", 7, 30, 8, "a \xF0\x9F\x98\x80 selection across a", 8},
+        // Units 9 and 10 (the pair) fall in two pieces, both read one by one.
+        PieceCase{"PairAcrossTwoPieces", 0, 16, 5, "Swing: a \xF0\x9F\x98\x80 sele", 10},
+        PieceCase{"EmojiAlone", 9, 11, 32, "\xF0\x9F\x98\x80", 2},
+        PieceCase{"RangeCutsThePair", 7, 10, 32, "a \xEF\xBF\xBD", 3},
+        PieceCase{"NoAstralCharacter", 0, 7, 3, "Swing: ", 0},
+        PieceCase{"MoreSingleUnitsThanTheLimit", 0, 20, 16, std::nullopt, 0},
+        PieceCase{"EmptyRange", 4, 4, 8, std::nullopt, 0}),
+    [](const testing::TestParamInfo<PieceCase>& info) { return info.param.name; });
+
+TEST(TextInPieces, PiecesAreAskedTogetherInOrder) {
+    FakeJavaText java(kJavaText);
+    PieceLimits limits;
+    limits.piece = 10;
+    ASSERT_TRUE(textInPieces(java, {":1.5", "/text"}, 3, 27, limits));
+    EXPECT_EQ(java.pieces,
+              (std::vector<std::pair<std::int64_t, std::int64_t>>{{3, 13}, {13, 23}, {23, 27}}));
+}
+
+// Whatever single offsets answer, the text is well formed, or absent.
+TEST(TextInPieces, HostileCodesBecomeReplacementsOrNothing) {
+    FakeJavaText java(kJavaText);
+    java.codes[9] = -5;
+    java.codes[10] = 0x110000;
+    EXPECT_EQ(textInPieces(java, {":1.5", "/text"}, 9, 11), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    java.codes[9] = 0x1F600; // a whole code point where a unit was expected
+    java.codes[10] = 0xDE00; // then a lone low surrogate
+    EXPECT_EQ(textInPieces(java, {":1.5", "/text"}, 9, 11), "\xF0\x9F\x98\x80\xEF\xBF\xBD");
+    java.codes[10] = 0; // past the text
+    EXPECT_EQ(textInPieces(java, {":1.5", "/text"}, 9, 11), std::nullopt);
+    java.codes[10] = std::nullopt; // no answer
+    EXPECT_EQ(textInPieces(java, {":1.5", "/text"}, 9, 11), std::nullopt);
+}
+
+TEST(TextInPieces, AnUnreadablePieceGivesNothing) {
+    FakeJavaText java(kJavaText);
+    java.unreadablePiece = 0;
+    EXPECT_EQ(textInPieces(java, {":1.5", "/text"}, 0, 12), std::nullopt);
+}
+
 } // namespace

@@ -81,6 +81,28 @@ TEST(SupplementaryPadding, DropsOnlyTheMarkRightAfterAnAstralCharacter) {
     EXPECT_EQ(withoutSupplementaryPadding(kGrinning + kMark + kMark), kGrinning + kMark);
 }
 
+// U+2028 and U+2029 become "\n" and nothing else changes: the UTF-16 length stays.
+class PlainLineBreaks : public testing::TestWithParam<std::tuple<std::string, std::string>> {};
+
+TEST_P(PlainLineBreaks, WritesEachSeparatorAsOneLineBreak) {
+    const auto& [text, expected] = GetParam();
+    EXPECT_EQ(withPlainLineBreaks(text), expected);
+    EXPECT_EQ(utf16Length(withPlainLineBreaks(text)), utf16Length(text));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Separators, PlainLineBreaks,
+    testing::Values(std::make_tuple("one\xE2\x80\xA9two", "one\ntwo"),
+                    std::make_tuple("a\xE2\x80\xA8" + kGrinning + "\xE2\x80\xA9",
+                                    "a\n" + kGrinning + "\n"),
+                    std::make_tuple("\xE2\x80\xA9\xE2\x80\xA9", "\n\n"),
+                    // Neighbours of the separators (U+2027, U+202A, U+20A9) stay.
+                    std::make_tuple("\xE2\x80\xA7\xE2\x80\xAA\xE2\x82\xA9",
+                                    "\xE2\x80\xA7\xE2\x80\xAA\xE2\x82\xA9"),
+                    // A separator cut short at the end, and bad bytes, are left as they are.
+                    std::make_tuple("x\xE2\x80", "x\xE2\x80"), std::make_tuple("\r\n", "\r\n"),
+                    std::make_tuple(std::string(), std::string())));
+
 // A toolkit's answer for a range is cut to the range's characters, never split inside one.
 TEST(FirstCharacters, KeepsWholeCodePointsUpToTheCount) {
     EXPECT_EQ(firstCharacters("abc", 2), "ab");

@@ -35,6 +35,7 @@ typedef CF_ENUM(UInt32, AXValueType) {
 };
 
 #define kAXFocusedUIElementAttribute CFSTR("AXFocusedUIElement")
+#define kAXFocusedApplicationAttribute CFSTR("AXFocusedApplication")
 #define kAXSelectedTextAttribute CFSTR("AXSelectedText")
 #define kAXSelectedTextRangeAttribute CFSTR("AXSelectedTextRange")
 #define kAXBoundsForRangeParameterizedAttribute CFSTR("AXBoundsForRange")
@@ -54,6 +55,8 @@ AXError AXUIElementCopyParameterizedAttributeValue(AXUIElementRef element,
                                                    CFStringRef parameterizedAttribute,
                                                    CFTypeRef parameter,
                                                    CFTypeRef _Nullable* _Nonnull result);
+AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                     CFTypeRef value);
 AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
 
 CFTypeID AXValueGetTypeID(void);
