@@ -31,29 +31,6 @@ std::vector<std::optional<std::uint64_t>> statesOfAll(GDBusConnection* bus, cons
     return states;
 }
 
-std::vector<std::optional<std::uint32_t>> pidsOf(GDBusConnection* bus, const Objects& apps,
-                                                 const Deadline& deadline) {
-    std::vector<PendingCall> calls;
-    for (const AtspiObject& app : apps) {
-        calls.push_back({{atspi::kDBusBus, atspi::kDBusPath, atspi::kDBusInterface,
-                          "GetConnectionUnixProcessID"},
-                         g_variant_new("(s)", app.bus.c_str()),
-                         "(u)"});
-    }
-    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
-    std::vector<std::optional<std::uint32_t>> pids;
-    for (VariantPtr& reply : replies) {
-        std::optional<std::uint32_t> pid;
-        if (reply) {
-            guint32 value = 0;
-            g_variant_get(reply.get(), "(u)", &value);
-            pid = value;
-        }
-        pids.push_back(pid);
-    }
-    return pids;
-}
-
 // The frames of each application and the first of them that is active, asked in parallel.
 struct FrameFacts {
     bool answered = false;

@@ -28,6 +28,29 @@ std::vector<Objects> childrenOfAll(GDBusConnection* bus, const Objects& parents,
     return children;
 }
 
+std::vector<std::optional<std::uint32_t>> pidsOf(GDBusConnection* bus, const Objects& apps,
+                                                 const Deadline& deadline, int capMs) {
+    std::vector<PendingCall> calls;
+    for (const AtspiObject& app : apps) {
+        calls.push_back({{atspi::kDBusBus, atspi::kDBusPath, atspi::kDBusInterface,
+                          "GetConnectionUnixProcessID"},
+                         g_variant_new("(s)", app.bus.c_str()),
+                         "(u)"});
+    }
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, capMs);
+    std::vector<std::optional<std::uint32_t>> pids;
+    for (VariantPtr& reply : replies) {
+        std::optional<std::uint32_t> pid;
+        if (reply) {
+            guint32 value = 0;
+            g_variant_get(reply.get(), "(u)", &value);
+            pid = value;
+        }
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
 PendingCall childCountCall(const AtspiObject& object) {
     return {{object.bus.c_str(), object.path.c_str(), atspi::kPropertiesInterface, "Get"},
             g_variant_new("(ss)", atspi::kAccessibleInterface, "ChildCount"),

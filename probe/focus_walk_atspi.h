@@ -21,6 +21,12 @@ PendingCall accessibleCall(const AtspiObject& object, const char* method, GVaria
 std::vector<Objects> childrenOfAll(GDBusConnection* bus, const Objects& parents,
                                    const Deadline& deadline, std::vector<bool>* answered = nullptr);
 
+// The process of each application's bus connection, answered by the bus daemon itself (a
+// frozen application costs nothing here); absent where it did not answer.
+std::vector<std::optional<std::uint32_t>> pidsOf(GDBusConnection* bus, const Objects& apps,
+                                                 const Deadline& deadline,
+                                                 int capMs = kSearchCallCapMs);
+
 PendingCall childCountCall(const AtspiObject& object);
 // The child count a `(v)` reply holds; absent when there is none or it is not a number.
 std::optional<std::int64_t> childCountIn(GVariant* reply);

@@ -1,5 +1,6 @@
 #include "wake_atspi.h"
 
+#include "focus_walk_atspi.h"
 #include "names_atspi.h"
 #include "replies_atspi.h"
 
@@ -12,8 +13,6 @@ constexpr std::size_t kApplicationLimit = 64;
 constexpr std::size_t kWindowLimit = 64;
 // Each call waits at most this long: a frozen application costs no more than that.
 constexpr int kWakeCallCapMs = 100;
-
-using Objects = std::vector<AtspiObject>;
 
 bool isChromium(GVariant* reply) {
     if (!reply) return false;
@@ -29,19 +28,10 @@ bool isChromium(GVariant* reply) {
 Objects ofActiveProcess(GDBusConnection* bus, const Objects& apps, const Deadline& deadline,
                         std::optional<std::uint32_t> activeWindowPid) {
     if (!activeWindowPid) return apps;
-    std::vector<PendingCall> calls;
-    for (const AtspiObject& app : apps) {
-        calls.push_back({{atspi::kDBusBus, atspi::kDBusPath, atspi::kDBusInterface,
-                          "GetConnectionUnixProcessID"},
-                         g_variant_new("(s)", app.bus.c_str()),
-                         "(u)"});
-    }
-    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kWakeCallCapMs);
+    std::vector<std::optional<std::uint32_t>> pids = pidsOf(bus, apps, deadline, kWakeCallCapMs);
     Objects found;
     for (std::size_t i = 0; i < apps.size(); ++i) {
-        guint32 pid = 0;
-        if (replies[i]) g_variant_get(replies[i].get(), "(u)", &pid);
-        if (replies[i] && pid == *activeWindowPid) found.push_back(apps[i]);
+        if (pids[i] == activeWindowPid) found.push_back(apps[i]);
     }
     return found;
 }

@@ -13,7 +13,6 @@ host gets it.
 import json
 import os
 import re
-import subprocess
 import sys
 import time
 
@@ -23,7 +22,6 @@ from apps_e2e import (PROBE, STAR, AppCase, activate, end_group, field_text,  # 
                       geometry, keys, probe_once, probe_until, run_case, run_text,
                       utf16_length, window_of)
 
-JAVA_HOME = "/usr/lib/jvm/java-17-openjdk-amd64"
 QT_ENV = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1",
           "QT_QPA_PLATFORM": "xcb"}
 
@@ -106,18 +104,7 @@ class TextCase(AppCase):
         """Java's bridge answers "" for any range holding a character outside the BMP; the
         probe reads such a range in pieces and the characters of the pieces it refuses one by
         one, and gives the whole text."""
-        source = self.write("ProbeAstral.java", JAVA_ASTRAL)
-        subprocess.run([f"{JAVA_HOME}/bin/javac", "-d", self.session.dir, source], check=True,
-                       timeout=300)
-        app = self.session.start(
-            [f"{JAVA_HOME}/bin/java", "-Djavax.accessibility.assistive_technologies="
-             "org.GNOME.Accessibility.AtkWrapper",
-             "-Djava.library.path=/usr/lib/x86_64-linux-gnu/jni",
-             "-cp", f"{self.session.dir}:/usr/share/java/java-atk-wrapper.jar", "ProbeAstral"],
-            name="java")
-        wid = window_of(app, "probe-java-astral")
-        self.wait_registered(app)
-        activate(wid)
+        app, wid = self.start_java("ProbeAstral", JAVA_ASTRAL, "probe-java-astral")
 
         def select(name):
             start, end = JAVA_SELECTIONS[name]

@@ -15,7 +15,6 @@ Each prints "ready" once the registry has taken it, and ends when standard input
 SIGTERM or SIGINT. The box each mode must give is in boxes_first_answer.py.
 """
 
-import signal
 import sys
 
 import gi
@@ -148,14 +147,7 @@ def main():
         app.embed()
     except GLib.Error as error:
         sys.exit(f"boxes: no accessibility bus to register on: {error.message}")
-    loop = GLib.MainLoop()
-    for number in (signal.SIGTERM, signal.SIGINT):
-        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, number, loop.quit)
-    channel = GLib.IOChannel.unix_new(sys.stdin.fileno())
-    GLib.io_add_watch(channel, GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP,
-                      lambda *_: (loop.quit(), False)[1])
-    print("ready", flush=True)
-    loop.run()
+    scripted.fake.run_until_ended("ready")
 
 
 if __name__ == "__main__":

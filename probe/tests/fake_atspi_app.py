@@ -323,12 +323,7 @@ class FakeApplication:
             x, y, width, height = FIELD_BOX if path == FIELD else (180, 100, 400, 200)
             if path == FIELD and not self.built:
                 x, y, width, height = (-1, -1, 0, 0)
-            if method == "GetExtents":
-                return "((iiii))", ((x, y, width, height),)
-            if method == "GetPosition":
-                return "(ii)", (x, y)
-            if method == "GetSize":
-                return "(ii)", (width, height)
+            return component_reply(method, (x, y, width, height))
         if short == "Text":
             if self.extents_asked > 0 and "Text fails after the first box" in self.faults:
                 self.served += 1
@@ -438,6 +433,35 @@ def serve_commands(app, loop):
     GLib.io_add_watch(channel, GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP, on_input)
 
 
+def component_reply(method, box):
+    """The reply of a Component call about an object whose screen box is (x, y, width,
+    height); None for a method other than GetExtents, GetPosition and GetSize."""
+    x, y, width, height = box
+    if method == "GetExtents":
+        return "((iiii))", ((x, y, width, height),)
+    if method == "GetPosition":
+        return "(ii)", (x, y)
+    if method == "GetSize":
+        return "(ii)", (width, height)
+    return None
+
+
+def run_until_ended(ready, serve=None):
+    """Prints `ready`, then runs the main loop until SIGTERM or SIGINT, and until standard
+    input ends or says anything; with `serve(loop)`, that takes standard input's commands."""
+    loop = GLib.MainLoop()
+    for number in (signal.SIGTERM, signal.SIGINT):
+        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, number, loop.quit)
+    if serve:
+        serve(loop)
+    else:
+        channel = GLib.IOChannel.unix_new(sys.stdin.fileno())
+        GLib.io_add_watch(channel, GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP,
+                          lambda *_: (loop.quit(), False)[1])
+    print(ready, flush=True)
+    loop.run()
+
+
 def main():
     if len(sys.argv) not in (2, 4) or sys.argv[1] not in MODES:
         sys.exit("usage: fake_atspi_app.py " + "|".join(MODES) + " [START END]")
@@ -449,12 +473,7 @@ def main():
         app.embed()
     except GLib.Error as error:
         sys.exit(f"fake: no accessibility bus to register on: {error.message}")
-    loop = GLib.MainLoop()
-    for number in (signal.SIGTERM, signal.SIGINT):
-        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, number, loop.quit)
-    serve_commands(app, loop)
-    print("ready", app.name, flush=True)
-    loop.run()
+    run_until_ended(f"ready {app.name}", lambda loop: serve_commands(app, loop))
 
 
 if __name__ == "__main__":

@@ -23,7 +23,6 @@ input closes, on SIGTERM or SIGINT.
 """
 
 import os
-import signal
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -242,14 +241,8 @@ class FocusApplication:
         self.served = 0
 
     def component(self, path, method):
-        x, y, width, height = fake.FIELD_BOX if path == self.field else (180, 100, 400, 200)
-        if method == "GetExtents":
-            return "((iiii))", ((x, y, width, height),)
-        if method == "GetPosition":
-            return "(ii)", (x, y)
-        if method == "GetSize":
-            return "(ii)", (width, height)
-        return None
+        box = fake.FIELD_BOX if path == self.field else (180, 100, 400, 200)
+        return fake.component_reply(method, box)
 
     def text(self, method, args):
         start, end = self.selection
@@ -295,12 +288,7 @@ def main():
         fake.FakeApplication.embed(app.main)
     except GLib.Error as error:
         sys.exit(f"focus app: no accessibility bus to register on: {error.message}")
-    loop = GLib.MainLoop()
-    for number in (signal.SIGTERM, signal.SIGINT):
-        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, number, loop.quit)
-    fake.serve_commands(app, loop)
-    print("ready", app.main.name, flush=True)
-    loop.run()
+    fake.run_until_ended(f"ready {app.main.name}", lambda loop: fake.serve_commands(app, loop))
 
 
 if __name__ == "__main__":

@@ -25,7 +25,6 @@ It prints "ready" once the registry has taken it, and ends when standard input c
 SIGTERM or SIGINT.
 """
 
-import signal
 import sys
 
 import gi
@@ -179,13 +178,9 @@ class Application:
         if interface == COLLECTION and method == "GetMatches":
             return "(a(so))", (self.focused_below(path),)
         if interface == COMPONENT:
-            x, y, width, height = node.box
-            if method == "GetExtents":
-                return "((iiii))", ((x, y, width, height),)
-            if method == "GetPosition":
-                return "(ii)", (x, y)
-            if method == "GetSize":
-                return "(ii)", (width, height)
+            answer = fake.component_reply(method, node.box)
+            if answer:
+                return answer
         if interface == TEXT:
             return self.text_call(node, method, args)
         if interface == HYPERTEXT:
@@ -397,14 +392,7 @@ def main():
             app.embed()
     except GLib.Error as error:
         sys.exit(f"hostile: no accessibility bus to register on: {error.message}")
-    loop = GLib.MainLoop()
-    for number in (signal.SIGTERM, signal.SIGINT):
-        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, number, loop.quit)
-    channel = GLib.IOChannel.unix_new(sys.stdin.fileno())
-    GLib.io_add_watch(channel, GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP,
-                      lambda *_: (loop.quit(), False)[1])
-    print("ready", flush=True)
-    loop.run()
+    fake.run_until_ended("ready")
 
 
 if __name__ == "__main__":
