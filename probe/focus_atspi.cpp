@@ -70,10 +70,54 @@ bool askFrameRound(GDBusConnection* bus,
     return found;
 }
 
+// An application with more top-level children than can be asked for at once is asked for its
+// first ones one by one, in one batch.
+constexpr gint32 kFramesOfCrowdedApplication = 64;
+
+// The top-level children of each application, each marked whether the application answered.
+// Their number is asked first: an application with thousands of them is never asked for their
+// list, whose decoding would hold up the replies of every other application behind it.
+std::vector<Objects> topLevelOf(GDBusConnection* bus, const Objects& apps, const Deadline& deadline,
+                                std::vector<bool>& answered) {
+    std::vector<PendingCall> counts;
+    for (const AtspiObject& app : apps)
+        counts.push_back(childCountCall(app));
+    std::vector<VariantPtr> counted = callAll(bus, counts, deadline, kSearchCallCapMs);
+    // The lists and the children asked by index, in one batch: (application, by index).
+    std::vector<PendingCall> calls;
+    std::vector<std::pair<std::size_t, bool>> askedOf;
+    for (std::size_t app = 0; app < apps.size(); ++app) {
+        if (!tooManyChildren(childCountIn(counted[app].get()))) {
+            calls.push_back(accessibleCall(apps[app], "GetChildren", nullptr, "(a(so))"));
+            askedOf.emplace_back(app, false);
+            continue;
+        }
+        for (gint32 index = 0; index < kFramesOfCrowdedApplication; ++index) {
+            calls.push_back(accessibleCall(apps[app], "GetChildAtIndex",
+                                           g_variant_new("(i)", index), "((so))"));
+            askedOf.emplace_back(app, true);
+        }
+    }
+    std::vector<VariantPtr> replies = callAll(bus, calls, deadline, kSearchCallCapMs);
+    std::vector<Objects> children(apps.size());
+    answered.assign(apps.size(), false);
+    for (std::size_t k = 0; k < replies.size(); ++k) {
+        const auto [app, byIndex] = askedOf[k];
+        if (!replies[k]) continue;
+        answered[app] = true;
+        if (!byIndex) {
+            children[app] = objectsIn(replies[k].get());
+        } else if (std::optional<AtspiObject> child = objectIn(replies[k].get())) {
+            children[app].push_back(std::move(*child));
+        }
+    }
+    return children;
+}
+
 std::vector<FrameFacts> framesOf(GDBusConnection* bus, const Objects& apps,
                                  const Deadline& deadline) {
     std::vector<bool> answered;
-    std::vector<Objects> children = childrenOfAll(bus, apps, deadline, &answered);
+    std::vector<Objects> children = topLevelOf(bus, apps, deadline, answered);
     std::vector<FrameFacts> facts(apps.size());
     for (std::size_t app = 0; app < apps.size(); ++app) {
         facts[app].answered = answered[app];

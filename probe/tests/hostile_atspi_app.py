@@ -145,14 +145,16 @@ class Application:
             return "(iiii)", (node.box[0] + 4, node.box[1] + 6, 7, 17)
         return None
 
-    def accessible_call(self, node, method):
+    def accessible_call(self, node, method, args=()):
         if method == "GetChildren":
             # Built once: a crowd of children is answered as fast as a toolkit would.
             if getattr(node, "children_reply", None) is None:
                 node.children_reply = GLib.Variant("(a(so))", (node.children,))
             return node.children_reply
         if method == "GetChildAtIndex":
-            return "((so))", (node.children[0] if node.children else ("", NULL),)
+            index = args[0] if args else 0
+            inside = 0 <= index < len(node.children)
+            return "((so))", (node.children[index] if inside else ("", NULL),)
         if method == "GetIndexInParent":
             return "(i)", (0,)
         if method == "GetState":
@@ -174,7 +176,7 @@ class Application:
         if node is None or interface not in node.interfaces:
             return None
         if interface == ACCESSIBLE:
-            return self.accessible_call(node, method)
+            return self.accessible_call(node, method, args)
         if interface == COLLECTION and method == "GetMatches":
             return "(a(so))", (self.focused_below(path),)
         if interface == COMPONENT:
